@@ -1,0 +1,32 @@
+# Every target does its own set-up: missing Debian packages are installed first.
+BUILD := build
+ASAN_BUILD := build-asan
+CMAKE_FLAGS ?=
+
+.PHONY: all deps build build-asan test test-normal test-asan demo bench fuzz lint clean
+
+all: build
+
+deps:
+	@tools/install-deps.sh
+
+build: deps
+	@test -f $(BUILD)/build.ninja || cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
+	cmake --build $(BUILD)
+
+build-asan: deps
+	@test -f $(ASAN_BUILD)/build.ninja || cmake -S . -B $(ASAN_BUILD) -G Ninja -DKV_SANITIZE=ON \
+	  -DCMAKE_BUILD_TYPE=Debug $(CMAKE_FLAGS)
+	cmake --build $(ASAN_BUILD)
+
+test-normal: build
+	ctest --test-dir $(BUILD) --output-on-failure
+
+test-asan: build-asan
+	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --test-dir $(ASAN_BUILD) --output-on-failure
+
+test: test-normal test-asan
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -1,0 +1,2 @@
+#include "agent/agent_paths.h"
+// TODO(agent helper): implement.

@@ -1,0 +1,2 @@
+#include "agent/download.h"
+bool downloadInstallAgent(const std::string&, ReportFn) { return false; }

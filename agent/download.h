@@ -1,0 +1,36 @@
+#ifndef KV_AGENT_DOWNLOAD_H_
+#define KV_AGENT_DOWNLOAD_H_
+
+#include <cstddef>
+#include <string>
+
+#include "bootstrap/report.h"
+
+/// A transfer that receives no byte for this long is abandoned.
+constexpr long kStallTimeoutSeconds = 60;
+
+/// Limits of one download; tests shorten the stall limit.
+struct TransferLimits {
+  long stallSeconds = kStallTimeoutSeconds;
+};
+
+/// Fetches the agent archive from $KV_INTERNAL_INSTALL_AGENT_URL (when set, even
+/// empty) or the built-in URL. See fetchAgentArchive().
+bool downloadInstallAgent(const std::string& destPath, ReportFn report);
+
+/// Asks the server for the archive's entity tag; when the cached agent is not
+/// current, removes it, downloads the archive into destPath and stores the tag.
+/// True when the cached agent is current or the archive was downloaded; false
+/// after reporting why not.
+bool fetchAgentArchive(const std::string& url, const std::string& destPath, ReportFn report,
+                       const TransferLimits& limits = TransferLimits());
+
+/// libcurl header function: keeps the last "ETag: " line (any letter case),
+/// without its final byte, in *buffer (a std::string).
+size_t headerCallback(char* line, size_t size, size_t count, void* buffer);
+
+/// libcurl write function: appends the block to the FILE* and returns the
+/// number of bytes actually written.
+size_t writeCallback(char* data, size_t size, size_t count, void* file);
+
+#endif  // KV_AGENT_DOWNLOAD_H_

@@ -1,0 +1,19 @@
+#ifndef KV_AGENT_PROVISION_H_
+#define KV_AGENT_PROVISION_H_
+
+#include <string>
+
+#include "bootstrap/report.h"
+
+/// Leaves an install agent unpacked on disk (from the package, the per-user
+/// cache, or a fresh download) and returns the path of its install script;
+/// the empty string on failure.
+std::string provisionInstallAgent(const std::string& payloadDir, ReportFn report);
+
+/// The agent archive carried in the payload directory, or the empty string.
+std::string findAgentZipInPayload(const std::string& payloadDir);
+
+/// Unpacks the agent archive into destDir; false when it could not.
+bool unpackAgentZip(const std::string& archive, const std::string& destDir, ReportFn report);
+
+#endif  // KV_AGENT_PROVISION_H_

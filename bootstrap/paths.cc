@@ -1,0 +1,61 @@
+#include "bootstrap/paths.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "bootstrap/shell.h"
+
+std::string executablePath() {
+  // The link target may be longer than any fixed buffer: grow until it fits.
+  std::string target(256, '\0');
+  for (;;) {
+    ssize_t n = readlink("/proc/self/exe", &target[0], target.size());
+    if (n < 0) return std::string();
+    if (static_cast<size_t>(n) < target.size()) {
+      target.resize(static_cast<size_t>(n));
+      return target;
+    }
+    target.resize(target.size() * 2);
+  }
+}
+
+std::string executableDir() {
+  std::string path = executablePath();
+  size_t cut = path.find_last_of("/\\");
+  if (cut == std::string::npos) return path;
+  return path.substr(0, cut);
+}
+
+bool pathExists(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0;
+}
+
+int makeDir(const std::string& path, mode_t mode) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) {
+    // A failure here (permissions, a race) shows when the directory is used.
+    mkdir(path.c_str(), mode);
+    return 0;
+  }
+  if (S_ISDIR(info.st_mode)) return 0;
+  errno = ENOTDIR;
+  return -1;
+}
+
+int makeDirs(const std::string& path, mode_t mode) {
+  size_t cursor = 0;
+  for (size_t slash; (slash = path.find('/', cursor)) != std::string::npos; cursor = slash + 1) {
+    if (slash == cursor) continue;  // leading or doubled separator: nothing to create
+    int result = makeDir(path.substr(0, slash), mode);
+    if (result != 0) return result;
+  }
+  return makeDir(path, mode);
+}
+
+void removeTreeIfExists(const std::string& path) {
+  if (!pathExists(path)) return;
+  runShellCommand("rm -rf " + quoteIfNeeded(path));
+}

@@ -1,0 +1,27 @@
+#ifndef KV_BOOTSTRAP_PATHS_H_
+#define KV_BOOTSTRAP_PATHS_H_
+
+#include <string>
+#include <sys/types.h>
+
+/// The running program's own file, read from /proc/self/exe; empty when unreadable.
+std::string executablePath();
+
+/// executablePath() up to its last '/' or '\'; the whole path when it has none.
+std::string executableDir();
+
+/// Creates the directory when the path does not exist (the mkdir result is
+/// not examined); -1 with errno ENOTDIR when it exists but is no directory.
+int makeDir(const std::string& path, mode_t mode);
+
+/// Creates every directory along the path, like "mkdir -p"; 0 or the first
+/// failing makeDir() result.
+int makeDirs(const std::string& path, mode_t mode);
+
+/// Runs "rm -rf" on the path when it exists; the result is ignored.
+void removeTreeIfExists(const std::string& path);
+
+/// True when the path's status can be read (symbolic links followed).
+bool pathExists(const std::string& path);
+
+#endif  // KV_BOOTSTRAP_PATHS_H_

@@ -1,0 +1,16 @@
+#ifndef KV_BOOTSTRAP_PAYLOAD_H_
+#define KV_BOOTSTRAP_PAYLOAD_H_
+
+#include <string>
+
+/// The member every package must carry: the bundle handed to the install agent.
+extern const char kBundleName[];
+
+/// The command that unpacks the archive appended to `package` into destDir.
+std::string payloadExtractCommand(const std::string& package, const std::string& destDir);
+
+/// Unpacks the archive appended to the running executable into destDir.
+/// Returns 0, or kPayloadExtractionFailed when unzip failed or no bundle came out.
+int extractPayload(const std::string& destDir);
+
+#endif  // KV_BOOTSTRAP_PAYLOAD_H_

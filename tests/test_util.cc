@@ -1,0 +1,261 @@
+#include "tests/test_util.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "bootstrap/shell.h"
+
+extern char** environ;
+
+ScopedTempDir::ScopedTempDir() {
+  char name[] = "/tmp/bootstrap-test-XXXXXX";
+  if (mkdtemp(name) == nullptr) {
+    ADD_FAILURE() << "mkdtemp: " << strerror(errno);
+    return;
+  }
+  path_ = name;
+}
+
+ScopedTempDir::~ScopedTempDir() {
+  if (path_.empty()) return;
+  // A test may leave read-only directories behind; make them removable first.
+  std::string quoted = quoteIfNeeded(path_);
+  if (system(("chmod -R u+rwx " + quoted + " 2>/dev/null; rm -rf " + quoted).c_str()) != 0)
+    ADD_FAILURE() << "could not remove " << path_;
+}
+
+namespace {
+
+std::vector<std::string> buildEnvironment(const Command& command) {
+  std::vector<std::string> env;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    std::string item = *entry;
+    std::string name = item.substr(0, item.find('='));
+    if (command.setEnv.count(name) != 0) continue;
+    if (std::find(command.unsetEnv.begin(), command.unsetEnv.end(), name) != command.unsetEnv.end())
+      continue;
+    env.push_back(item);
+  }
+  for (const auto& [name, value] : command.setEnv) env.push_back(name + "=" + value);
+  return env;
+}
+
+std::vector<char*> pointersTo(std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  for (std::string& text : texts) pointers.push_back(&text[0]);
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+// Forks and execs the command with the given descriptors as its standard streams.
+int spawn(const Command& command, int inFd, int outFd, int errFd) {
+  std::vector<std::string> args = command.argv;
+  std::vector<std::string> env = buildEnvironment(command);
+  std::vector<char*> argPointers = pointersTo(args);
+  std::vector<char*> envPointers = pointersTo(env);
+  pid_t pid = fork();
+  if (pid != 0) return pid;
+  // A child of its own process group, so a test can signal the whole group.
+  setpgid(0, 0);
+  dup2(inFd, 0);
+  dup2(outFd, 1);
+  dup2(errFd, 2);
+  if (!command.workDir.empty() && chdir(command.workDir.c_str()) != 0) _exit(126);
+  execve(argPointers[0], argPointers.data(), envPointers.data());
+  _exit(127);
+}
+
+int openOutput(const std::string& path) {
+  return open(path.empty() ? "/dev/null" : path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
+              0644);
+}
+
+}  // namespace
+
+int startProcess(const Command& command, const std::string& outFile, const std::string& errFile) {
+  int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  int out = openOutput(outFile);
+  int err = openOutput(errFile);
+  int pid = spawn(command, in, out, err);
+  close(in);
+  close(out);
+  close(err);
+  return pid;
+}
+
+ProcessResult waitProcess(int pid) {
+  ProcessResult result;
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.termSignal = WTERMSIG(status);
+  return result;
+}
+
+ProcessResult runProcess(const Command& command) {
+  int inPipe[2], outPipe[2], errPipe[2];
+  if (pipe2(inPipe, O_CLOEXEC) != 0 || pipe2(outPipe, O_CLOEXEC) != 0 ||
+      pipe2(errPipe, O_CLOEXEC) != 0) {
+    ADD_FAILURE() << "pipe: " << strerror(errno);
+    return {};
+  }
+  int pid = spawn(command, inPipe[0], outPipe[1], errPipe[1]);
+  close(inPipe[0]);
+  close(outPipe[1]);
+  close(errPipe[1]);
+  if (!command.stdinText.empty() &&
+      write(inPipe[1], command.stdinText.data(), command.stdinText.size()) < 0)
+    ADD_FAILURE() << "write to child: " << strerror(errno);
+  close(inPipe[1]);
+
+  ProcessResult result;
+  struct pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+  std::string* sinks[2] = {&result.out, &result.err};
+  int open = 2;
+  while (open > 0) {
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buffer[65536];
+      ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        sinks[i]->append(buffer, static_cast<size_t>(n));
+      } else {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+  ProcessResult ended = waitProcess(pid);
+  result.exitCode = ended.exitCode;
+  result.termSignal = ended.termSignal;
+  return result;
+}
+
+std::string shellOrDie(const std::string& commandLine) {
+  ProcessResult result = runProcess({{"/bin/sh", "-c", commandLine}, {}, {}, "", ""});
+  EXPECT_EQ(0, result.exitCode) << commandLine << "\n" << result.err;
+  return result.out;
+}
+
+void writeFile(const std::string& path, const std::string& contents, int mode) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file << contents;
+  file.close();
+  EXPECT_TRUE(file) << "cannot write " << path;
+  chmod(path.c_str(), static_cast<mode_t>(mode));
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream contents;
+  contents << file.rdbuf();
+  return contents.str();
+}
+
+bool fileExists(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0;
+}
+
+std::vector<std::string> listDir(const std::string& path) {
+  std::vector<std::string> names;
+  DIR* dir = opendir(path.c_str());
+  if (dir == nullptr) return names;
+  while (struct dirent* entry = readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  closedir(dir);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::string> workDirsInTmp() {
+  std::vector<std::string> found;
+  for (const std::string& name : listDir("/tmp"))
+    if (name.size() == 8 && name.compare(0, 2, "kv") == 0) found.push_back("/tmp/" + name);
+  return found;
+}
+
+std::string bootstrapBinary() { return KV_BOOTSTRAP_BIN; }
+std::string packBinary() { return KV_PACK_BIN; }
+std::string sourceDir() { return KV_SOURCE_DIR; }
+
+int freeLoopbackPort() {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  struct sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = 0;
+  socklen_t length = sizeof address;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    ADD_FAILURE() << "no free port: " << strerror(errno);
+    close(fd);
+    return 0;
+  }
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+void makeAgentZip(const std::string& zipPath, const std::string& installScript) {
+  ScopedTempDir stage;
+  writeFile(stage / "install", installScript, 0755);
+  unlink(zipPath.c_str());
+  shellOrDie("cd " + quoteIfNeeded(stage.path()) + " && zip -q " + quoteIfNeeded(zipPath) +
+             " install");
+}
+
+std::string probeAgentScript(const std::string& recordPath, int exitCode) {
+  return "for a in \"$@\"; do printf '%s\\000' \"$a\"; done > " + quoteIfNeeded(recordPath) +
+         "\nexit " + std::to_string(exitCode) + "\n";
+}
+
+std::vector<std::string> readRecordedArgs(const std::string& recordPath) {
+  std::vector<std::string> args;
+  std::string recorded = readFile(recordPath);
+  size_t start = 0;
+  for (size_t end; (end = recorded.find('\0', start)) != std::string::npos; start = end + 1)
+    args.push_back(recorded.substr(start, end - start));
+  return args;
+}
+
+void makePackage(const PackageSpec& spec) {
+  ScopedTempDir stage;
+  std::string bundleDir = stage / "bundle";
+  for (const auto& [name, contents] : spec.bundleFiles) {
+    std::string path = bundleDir + "/" + name;
+    shellOrDie("mkdir -p " + quoteIfNeeded(path.substr(0, path.rfind('/'))));
+    writeFile(path, contents);
+  }
+  Command pack{{packBinary(), "--bootstrap", spec.bootstrap.empty() ? bootstrapBinary() : spec.bootstrap,
+                "--bundle", bundleDir, "-o", spec.output},
+               {}, {}, "", ""};
+  if (!spec.agentZip.empty()) {
+    pack.argv.push_back("--agent");
+    pack.argv.push_back(spec.agentZip);
+  }
+  ProcessResult result = runProcess(pack);
+  ASSERT_EQ(0, result.exitCode) << result.err;
+}

@@ -1,0 +1,91 @@
+#ifndef KV_TESTS_TEST_UTIL_H_
+#define KV_TESTS_TEST_UTIL_H_
+
+#include <map>
+#include <string>
+#include <vector>
+
+/// A fresh directory for one test, removed with its contents at the end even
+/// when an assertion fails. Never named like the program's own work
+/// directories (/tmp/kv...), so leftover checks stay exact.
+class ScopedTempDir {
+ public:
+  ScopedTempDir();
+  ~ScopedTempDir();
+  ScopedTempDir(const ScopedTempDir&) = delete;
+  ScopedTempDir& operator=(const ScopedTempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+/// How a child process ended and what it printed.
+struct ProcessResult {
+  int exitCode = -1;    ///< -1 when it was ended by a signal
+  int termSignal = 0;   ///< the signal that ended it, else 0
+  std::string out;
+  std::string err;
+};
+
+/// A program to run: argv, environment changes, working directory.
+struct Command {
+  std::vector<std::string> argv;
+  std::map<std::string, std::string> setEnv;
+  std::vector<std::string> unsetEnv;
+  std::string workDir;  ///< empty: the test's own
+  std::string stdinText;
+};
+
+/// Starts the command and returns its pid; stdout and stderr go to the files
+/// given (or are discarded when empty). For tests that signal a running child.
+int startProcess(const Command& command, const std::string& outFile = "",
+                 const std::string& errFile = "");
+/// Waits for a child started by startProcess().
+ProcessResult waitProcess(int pid);
+
+/// Runs the command to its end and captures its output.
+ProcessResult runProcess(const Command& command);
+
+/// Runs a shell command line (for test set-up); fails the test when it fails.
+std::string shellOrDie(const std::string& commandLine);
+
+void writeFile(const std::string& path, const std::string& contents, int mode = 0644);
+std::string readFile(const std::string& path);
+bool fileExists(const std::string& path);
+/// Entries of a directory, sorted; empty when it cannot be read.
+std::vector<std::string> listDir(const std::string& path);
+/// The program's work directories currently in /tmp.
+std::vector<std::string> workDirsInTmp();
+
+/// Where the built programs and the sources are.
+std::string bootstrapBinary();
+std::string packBinary();
+std::string sourceDir();
+
+/// A free TCP port on 127.0.0.1.
+int freeLoopbackPort();
+
+/// Writes an install agent archive at zipPath whose "install" script is the
+/// given shell text (run by sh).
+void makeAgentZip(const std::string& zipPath, const std::string& installScript);
+
+/// An install script that records its arguments, each ended by a NUL byte,
+/// into the file recordPath, then exits with exitCode.
+std::string probeAgentScript(const std::string& recordPath, int exitCode = 0);
+/// The arguments a probe agent recorded.
+std::vector<std::string> readRecordedArgs(const std::string& recordPath);
+
+/// Parameters of makePackage().
+struct PackageSpec {
+  std::string output;                   ///< the package file to write
+  std::map<std::string, std::string> bundleFiles = {{"app/hello.txt", "hello\n"}};
+  std::string agentZip;                 ///< optional agent archive to carry
+  std::string bootstrap;                ///< empty: the built kv-bootstrap
+};
+
+/// Builds a real package with kv-pack; fails the test when kv-pack fails.
+void makePackage(const PackageSpec& spec);
+
+#endif  // KV_TESTS_TEST_UTIL_H_

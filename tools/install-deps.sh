@@ -1,0 +1,22 @@
+#!/bin/sh
+# Installs the Debian packages the build, the tests and the demo need, when any is missing.
+set -eu
+
+packages="cmake ninja-build g++ make libcurl4-openssl-dev libgtest-dev zip unzip nginx-light python3
+  clang libclang-rt-14-dev clang-tidy man-db groff-base procps"
+
+missing=""
+for p in $packages; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "install-deps: missing Debian packages:$missing (run as root, or install them)" >&2
+  exit 1
+fi
+echo "install-deps: installing$missing"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+# shellcheck disable=SC2086
+apt-get install -y -qq --no-install-recommends $missing >/dev/null
