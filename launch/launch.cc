@@ -1,2 +1,36 @@
 #include "launch/launch.h"
-bool launchInstallAgent(const std::string&, const std::string&, int, char**, ReportFn) { return false; }
+
+#include <exception>
+
+#include "bootstrap/payload.h"
+#include "bootstrap/shell.h"
+
+std::string joinArguments(int argc, char** argv) {
+  std::string joined;
+  for (int i = 1; i < argc; ++i) {
+    // Quoted, so that every argument reaches the agent as exactly the one word the user gave.
+    joined += quoteIfNeeded(argv[i]);
+    joined += ' ';
+  }
+  return joined;
+}
+
+std::string launchCommand(const std::string& installScriptPath, const std::string& payloadDir,
+                          int argc, char** argv) {
+  std::string command = " -installbundle " + quoteIfNeeded(payloadDir + "/" + kBundleName);
+  if (argc > 1) command += " " + joinArguments(argc, argv);
+  return "sh " + quoteIfNeeded(installScriptPath) + command;
+}
+
+bool launchInstallAgent(const std::string& installScriptPath, const std::string& payloadDir,
+                        int argc, char** argv, ReportFn report) {
+  std::string command = launchCommand(installScriptPath, payloadDir, argc, argv);
+  try {
+    // The agent's own exit status is its business: having started it is success.
+    runShellCommand(command);
+  } catch (const std::exception&) {
+    report(internalErrorMessage(kLaunchFailed), true);
+    return false;
+  }
+  return true;
+}
