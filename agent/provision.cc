@@ -1,2 +1,99 @@
 #include "agent/provision.h"
-std::string provisionInstallAgent(const std::string&, ReportFn) { return ""; }
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <exception>
+#include <memory>
+
+#include "agent/agent_paths.h"
+#include "agent/cache_lock.h"
+#include "agent/download.h"
+#include "bootstrap/interrupt.h"
+#include "bootstrap/paths.h"
+#include "bootstrap/shell.h"
+
+namespace {
+
+const char kVersionedAgentPrefix[] = "InstallAgent_";
+const char kVersionedAgentSuffix[] = ".zip";
+
+bool isVersionedAgentName(const std::string& name) {
+  const std::string prefix = kVersionedAgentPrefix;
+  const std::string suffix = kVersionedAgentSuffix;
+  return name.size() >= prefix.size() + suffix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
+         name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+using DirHandle = std::unique_ptr<DIR, int (*)(DIR*)>;
+
+// The agent from the per-user cache: confirmed current by the server, or
+// downloaded and unpacked afresh.
+std::string provisionCachedAgent(const std::string& payloadDir, ReportFn report) {
+  const std::string cacheRoot = agentCacheRoot();
+  const std::string agentDir = cacheRoot + kAgentPaths.kAgentDirName;
+  makeDirs(agentDir, 0700);
+
+  // Concurrent runs of the same user would otherwise remove, unpack and
+  // validate the cached agent under each other's feet.
+  CacheLock lock(cacheRoot);
+  if (pendingInterrupt()) return std::string();
+
+  const std::string archive = payloadDir + kAgentPaths.kPathSeparator + kAgentPaths.kAgentZipName;
+  if (!downloadInstallAgent(archive, report)) return std::string();
+
+  std::string cached = findCachedAgent();
+  if (!cached.empty()) return installScriptPath(cached);
+
+  if (!unpackAgentZip(archive, agentDir, report)) {
+    // The new tag is stored already: without these a later run would take the
+    // half-unpacked agent for a current one.
+    unlink(validateFilePath(cacheRoot).c_str());
+    removeTreeIfExists(agentDir);
+    return std::string();
+  }
+  return installScriptPath(agentDir);
+}
+
+}  // namespace
+
+std::string findAgentZipInPayload(const std::string& payloadDir) {
+  std::string candidate = payloadDir;
+  if (candidate.empty() || candidate.back() != '/') candidate += kAgentPaths.kPathSeparator;
+  candidate += kAgentPaths.kAgentZipName;
+  if (pathExists(candidate)) return candidate;
+
+  const std::string scanDir = candidate.substr(0, candidate.find_last_of("/\\"));
+  DirHandle dir(opendir(scanDir.c_str()), closedir);
+  if (!dir) return std::string();
+  while (const struct dirent* entry = readdir(dir.get())) {
+    if (isVersionedAgentName(entry->d_name))
+      return scanDir + kAgentPaths.kPathSeparator + entry->d_name;
+  }
+  return std::string();
+}
+
+bool unpackAgentZip(const std::string& archive, const std::string& destDir, ReportFn report) {
+  if (!pathExists(archive)) return false;
+  const std::string command = quoteIfNeeded("unzip") + " -qq -o " + quoteIfNeeded(archive) +
+                              " -d " + quoteIfNeeded(destDir);
+  int status = 0;
+  try {
+    status = runShellCommand(command);
+  } catch (const std::exception&) {
+    return false;
+  }
+  if (status != 0) {
+    // An unzip killed along with an interrupted run is no fault worth telling.
+    if (pendingInterrupt() == 0) report(internalErrorMessage(kAgentUnpackFailed), true);
+    return false;
+  }
+  return true;
+}
+
+std::string provisionInstallAgent(const std::string& payloadDir, ReportFn report) {
+  const std::string archive = findAgentZipInPayload(payloadDir);
+  if (archive.empty()) return provisionCachedAgent(payloadDir, report);
+  if (!unpackAgentZip(archive, payloadDir, report)) return std::string();
+  return installScriptPath(payloadDir);
+}
