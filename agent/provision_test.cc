@@ -1,1 +1,224 @@
-// placeholder
+// Where the install agent comes from, seen through whole runs of real packages
+// against a real web server on loopback.
+#include "agent/provision.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include <gtest/gtest.h>
+
+#include "bootstrap/report.h"
+#include "tests/nginx_server.h"
+#include "tests/run_helpers.h"
+#include "tests/test_util.h"
+
+namespace {
+
+const char kCacheRel[] = "/.korvex/installagent/V7031c/tux64le/";
+
+class AgentSourceTest : public testing::Test {
+ protected:
+  AgentSourceTest() : nginx_(www()) {}
+
+  void SetUp() override { ASSERT_TRUE(nginx_.started()); }
+
+  std::string www() const {
+    std::string dir = tmp_ / "www";
+    mkdir(dir.c_str(), 0755);
+    return dir;
+  }
+  std::string home() const {
+    std::string dir = tmp_ / "home";
+    mkdir(dir.c_str(), 0755);
+    return dir;
+  }
+  std::string cacheRoot() const { return home() + kCacheRel; }
+  std::string agentUrl() const { return nginx_.url("/agent"); }
+
+  // Serves an agent that records its arguments into record(tag).
+  void serveAgent(const std::string& tag) {
+    makeAgentZip(tmp_ / "served.zip", probeAgentScript(record(tag)));
+    shellOrDie("mv " + (tmp_ / "served.zip") + " " + www() + "/agent");
+  }
+  std::string record(const std::string& tag) const { return tmp_ / ("argv." + tag); }
+
+  std::string package() {
+    std::string path = tmp_ / "setup.run";
+    if (!fileExists(path)) makePackage({path, {{"a.txt", "a\n"}}, "", ""});
+    return path;
+  }
+
+  ProcessResult run(const std::vector<std::string>& args = {}) {
+    Command command;
+    command.setEnv["KV_INTERNAL_INSTALL_AGENT_URL"] = agentUrl();
+    return runPackage(package(), home(), args, command);
+  }
+
+  std::vector<std::string> requests() { return nginx_.accessLogRequests(); }
+
+  ScopedTempDir tmp_;
+  NginxServer nginx_;
+};
+
+}  // namespace
+
+TEST(FindAgentZipInPayload, PrefersTheFixedNameAndTestsOnlyTheName) {
+  ScopedTempDir tmp;
+  EXPECT_EQ("", findAgentZipInPayload(tmp.path()));
+
+  writeFile(tmp / "InstallAgent_x.zip.bak", "");
+  writeFile(tmp / "InstallAgent.zip.old", "");
+  writeFile(tmp / "installagent_1.zip", "");
+  EXPECT_EQ("", findAgentZipInPayload(tmp.path()));
+
+  mkdir((tmp / "InstallAgent_.zip").c_str(), 0755);  // a directory qualifies by its name
+  EXPECT_EQ(tmp / "InstallAgent_.zip", findAgentZipInPayload(tmp.path()));
+  EXPECT_EQ(tmp / "InstallAgent_.zip", findAgentZipInPayload(tmp.path() + "/"));
+
+  writeFile(tmp / "InstallAgent.zip", "");
+  EXPECT_EQ(tmp / "InstallAgent.zip", findAgentZipInPayload(tmp.path()));
+  EXPECT_EQ(tmp / "InstallAgent.zip", findAgentZipInPayload(tmp.path() + "/"));
+}
+
+TEST_F(AgentSourceTest, AgentInThePackageNeedsNoNetworkAndNoCache) {
+  for (const char* agentName : {"InstallAgent.zip", "InstallAgent_2.1.zip"}) {
+    SCOPED_TRACE(agentName);
+    makeAgentZip(tmp_ / agentName, probeAgentScript(record(agentName), 7));
+    std::string path = tmp_ / (std::string(agentName) + ".run");
+    makePackage({path, {{"a.txt", "a\n"}}, tmp_ / agentName, ""});
+    ProcessResult result = runPackage(path, home(), {"-mode", "silent"});
+    EXPECT_EQ(0, result.exitCode) << "the agent's own exit status 7 is its business";
+    EXPECT_EQ("", result.err);
+    std::vector<std::string> argv = readRecordedArgs(record(agentName));
+    ASSERT_EQ(4u, argv.size());
+    EXPECT_EQ("-installbundle", argv[0]);
+    EXPECT_EQ("-mode", argv[2]);
+  }
+  EXPECT_FALSE(fileExists(home() + "/.korvex")) << "the cache must not even be created";
+  EXPECT_EQ(std::vector<std::string>{}, requests());
+}
+
+TEST_F(AgentSourceTest, FixedNameWinsOverAVersionedOne) {
+  // In the test mode the payload lands next to the package, beside what is there already.
+  std::string dir = tmp_ / "pkg";
+  mkdir(dir.c_str(), 0755);
+  makeAgentZip(dir + "/InstallAgent_2.zip", probeAgentScript(record("versioned")));
+  makeAgentZip(tmp_ / "InstallAgent.zip", probeAgentScript(record("fixed")));
+  makePackage({dir + "/setup.run", {{"a.txt", "a\n"}}, tmp_ / "InstallAgent.zip", ""});
+
+  Command command;
+  command.argv = {dir + "/setup.run"};
+  command.setEnv = {{"HOME", home()}, {"__KV_BOOTSTRAP_INSTALLER_UNITTEST__", ""}};
+  ProcessResult result = runProcess(command);
+  EXPECT_EQ(0, result.exitCode) << result.err;
+  EXPECT_TRUE(fileExists(record("fixed")));
+  EXPECT_FALSE(fileExists(record("versioned")));
+}
+
+TEST_F(AgentSourceTest, DownloadsOnceThenAsksOnlyForTheTagUntilTheFileChanges) {
+  serveAgent("first");
+  ProcessResult first = run({"-x"});
+  EXPECT_EQ(0, first.exitCode) << first.err;
+  EXPECT_EQ("", first.err);
+  EXPECT_EQ((std::vector<std::string>{"HEAD /agent 200", "GET /agent 200"}), requests());
+  EXPECT_EQ(3u, readRecordedArgs(record("first")).size());
+  EXPECT_TRUE(fileExists(cacheRoot() + "installagent/install"));
+  EXPECT_EQ(0u, readFile(cacheRoot() + ".validatestring").find("ETag: \""));
+
+  nginx_.clearAccessLog();
+  unlink(record("first").c_str());
+  ProcessResult second = run();
+  EXPECT_EQ(0, second.exitCode) << second.err;
+  EXPECT_EQ(std::vector<std::string>{"HEAD /agent 200"}, requests());
+  EXPECT_EQ(2u, readRecordedArgs(record("first")).size()) << "the cached agent ran";
+
+  nginx_.clearAccessLog();
+  sleep(1);  // a new modification time gives a new tag
+  serveAgent("second");
+  ProcessResult third = run();
+  EXPECT_EQ(0, third.exitCode) << third.err;
+  EXPECT_EQ((std::vector<std::string>{"HEAD /agent 200", "GET /agent 200"}), requests());
+  EXPECT_EQ(2u, readRecordedArgs(record("second")).size()) << "the new agent ran";
+}
+
+TEST_F(AgentSourceTest, ServerFailuresEndTheRunWithTheirMessage) {
+  std::string closedUrl = "http://127.0.0.1:" + std::to_string(freeLoopbackPort()) + "/agent";
+  struct {
+    std::string url;
+    std::string message;
+  } cases[] = {
+      {agentUrl(), "Failed to download the TVE Installer from " + agentUrl() +
+                       ". The specified URL is not reachable (HTTP code: 404)."},
+      {closedUrl,
+       "Failed to download the TVE Installer from " + closedUrl + "Error : Couldn't connect to server"},
+  };
+  for (const auto& c : cases) {
+    Command command;
+    command.setEnv["KV_INTERNAL_INSTALL_AGENT_URL"] = c.url;
+    ProcessResult result = runPackage(package(), home(), {}, command);
+    EXPECT_EQ(255, result.exitCode);
+    EXPECT_EQ(c.message + "\nInstallation failed.\n", result.err);
+  }
+}
+
+TEST_F(AgentSourceTest, AgentThatDoesNotUnpackIsFetchedAgainNextTime) {
+  writeFile(www() + "/agent", "this is not a zip archive\n");
+  ProcessResult result = run();
+  EXPECT_EQ(255, result.exitCode);
+  EXPECT_EQ(failureOutput(kAgentUnpackFailed), result.err);
+
+  // An archive whose script unpacks but whose later member is damaged.
+  ScopedTempDir stage;
+  writeFile(stage / "install", probeAgentScript(record("partial")));
+  writeFile(stage / "zz-data", std::string(4096, 'z'));
+  shellOrDie("cd " + stage.path() + " && zip -q -0 agent.zip install zz-data");
+  std::string bytes = readFile(stage / "agent.zip");
+  size_t data = bytes.find(std::string(512, 'z'));
+  ASSERT_NE(std::string::npos, data);
+  bytes[data + 100] = 'y';
+  writeFile(www() + "/agent", bytes);
+
+  nginx_.clearAccessLog();
+  result = run();
+  EXPECT_EQ(255, result.exitCode);
+  EXPECT_EQ(failureOutput(kAgentUnpackFailed), result.err);
+  EXPECT_FALSE(fileExists(cacheRoot() + ".validatestring"));
+  EXPECT_FALSE(fileExists(cacheRoot() + "installagent"));
+
+  nginx_.clearAccessLog();
+  result = run();
+  EXPECT_EQ(255, result.exitCode);
+  EXPECT_EQ((std::vector<std::string>{"HEAD /agent 200", "GET /agent 200"}), requests())
+      << "a half-unpacked agent must never count as current";
+  EXPECT_FALSE(fileExists(record("partial")));
+}
+
+TEST_F(AgentSourceTest, ConcurrentFirstRunsShareOneCache) {
+  std::string log = tmp_ / "runs.log";
+  makeAgentZip(tmp_ / "served.zip", "echo ran >> " + log + "\n");
+  shellOrDie("mv " + (tmp_ / "served.zip") + " " + www() + "/agent");
+
+  const int kRuns = 8;
+  std::vector<int> pids;
+  for (int i = 0; i < kRuns; ++i) {
+    Command command;
+    command.argv = {package()};
+    command.setEnv = {{"HOME", home()}, {"KV_INTERNAL_INSTALL_AGENT_URL", agentUrl()}};
+    pids.push_back(startProcess(command, "", tmp_ / ("err." + std::to_string(i))));
+  }
+  for (int i = 0; i < kRuns; ++i) {
+    ProcessResult result = waitProcess(pids[static_cast<size_t>(i)]);
+    EXPECT_EQ(0, result.exitCode) << readFile(tmp_ / ("err." + std::to_string(i)));
+  }
+  EXPECT_EQ(static_cast<size_t>(kRuns) * 4, readFile(log).size()) << readFile(log);
+
+  std::vector<std::string> seen = requests();
+  EXPECT_EQ(1, std::count(seen.begin(), seen.end(), "GET /agent 200")) << "one download for all";
+
+  nginx_.clearAccessLog();
+  ProcessResult next = run();
+  EXPECT_EQ(0, next.exitCode) << next.err;
+  EXPECT_EQ(std::vector<std::string>{"HEAD /agent 200"}, requests());
+}

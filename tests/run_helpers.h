@@ -1,0 +1,29 @@
+#ifndef KV_TESTS_RUN_HELPERS_H_
+#define KV_TESTS_RUN_HELPERS_H_
+
+#include <string>
+#include <vector>
+
+#include "tests/test_util.h"
+
+/// What stands on standard error after a run that failed with `code`.
+std::string failureOutput(int code);
+
+/// Runs a package as a user would: HOME inside `home`, and (unless the
+/// caller sets one) an agent URL on a closed loopback port, so that no test
+/// ever reaches beyond this machine.
+ProcessResult runPackage(const std::string& package, const std::string& home,
+                         const std::vector<std::string>& args = {}, Command command = {});
+
+/// Work directories in /tmp that were not there before.
+std::vector<std::string> newWorkDirs(const std::vector<std::string>& before);
+
+/// Offset and length of a member's data inside a package (found by reading
+/// its local header); both 0 when the member is not there.
+struct MemberData {
+  size_t offset = 0;
+  size_t length = 0;
+};
+MemberData findStoredMember(const std::string& package, const std::string& name);
+
+#endif  // KV_TESTS_RUN_HELPERS_H_
