@@ -30,3 +30,6 @@ test: test-normal test-asan
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
+
+demo: build
+	tools/demo.sh
