@@ -1,0 +1,107 @@
+// A run stopped by SIGTERM or SIGHUP still removes its work directory and then
+// ends by that same signal.
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "tests/run_helpers.h"
+#include "tests/test_util.h"
+
+namespace {
+
+class InterruptedRunTest : public testing::Test {
+ protected:
+  void SetUp() override { workDirsBefore_ = workDirsInTmp(); }
+
+  // Starts the package in a process group of its own.
+  int start(const std::string& package) {
+    Command command;
+    command.argv = {package};
+    command.setEnv = {{"HOME", tmp_.path()},
+                      {"KV_INTERNAL_INSTALL_AGENT_URL",
+                       "http://127.0.0.1:" + std::to_string(freeLoopbackPort()) + "/agent"}};
+    return startProcess(command, tmp_ / "out", tmp_ / "err");
+  }
+
+  // An agent that records its arguments, says it started, waits, says it finished.
+  std::string packageWithSleepyAgent(int seconds) {
+    std::string script = probeAgentScript(tmp_ / "argv") + "";
+    script = script.substr(0, script.rfind("exit"));
+    script += "touch " + (tmp_ / "started") + "\nsleep " + std::to_string(seconds) + "\ntouch " +
+              (tmp_ / "finished") + "\n";
+    makeAgentZip(tmp_ / "agent.zip", script);
+    makePackage({tmp_ / "setup.run", {{"a.txt", "a\n"}}, tmp_ / "agent.zip", ""});
+    return tmp_ / "setup.run";
+  }
+
+  static bool waitFor(const std::string& path) {
+    for (int i = 0; i < 3000 && !fileExists(path); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return fileExists(path);
+  }
+
+  void expectCleanEndBy(int signo, const ProcessResult& result) {
+    EXPECT_EQ(signo, result.termSignal) << "exit code " << result.exitCode;
+    EXPECT_EQ("", readFile(tmp_ / "err"));
+    EXPECT_EQ(std::vector<std::string>{}, newWorkDirs(workDirsBefore_));
+  }
+
+  ScopedTempDir tmp_;
+  std::vector<std::string> workDirsBefore_;
+};
+
+}  // namespace
+
+TEST_F(InterruptedRunTest, TermToTheWholeGroupEndsAgentAndCleansUp) {
+  int pid = start(packageWithSleepyAgent(30));
+  ASSERT_TRUE(waitFor(tmp_ / "started"));
+  kill(-pid, SIGTERM);
+  ProcessResult result = waitProcess(pid);
+  expectCleanEndBy(SIGTERM, result);
+  EXPECT_FALSE(fileExists(tmp_ / "finished"));
+}
+
+TEST_F(InterruptedRunTest, HangupToTheBootstrapAloneLetsTheAgentFinish) {
+  int pid = start(packageWithSleepyAgent(2));
+  ASSERT_TRUE(waitFor(tmp_ / "started"));
+  std::vector<std::string> argv = readRecordedArgs(tmp_ / "argv");
+  ASSERT_EQ(2u, argv.size());
+  std::string workDir = argv[1].substr(0, argv[1].rfind('/'));
+
+  kill(pid, SIGHUP);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(fileExists(workDir)) << "removed while the agent still runs";
+  ProcessResult result = waitProcess(pid);
+  EXPECT_TRUE(fileExists(tmp_ / "finished"));
+  expectCleanEndBy(SIGHUP, result);
+}
+
+TEST_F(InterruptedRunTest, TermDuringTheUnpackStartsNoAgent) {
+  // A large stored bundle keeps unzip busy long enough to be interrupted.
+  shellOrDie("mkdir " + (tmp_ / "big") + " && head -c 400000000 /dev/zero > " + (tmp_ / "big/data") +
+             " && cd " + (tmp_ / "big") + " && zip -q -0 ../bundle.zip data && rm data");
+  makeAgentZip(tmp_ / "agent.zip", probeAgentScript(tmp_ / "argv"));
+  ProcessResult pack = runProcess({{packBinary(), "--bootstrap", bootstrapBinary(), "--bundle",
+                                    tmp_ / "bundle.zip", "--agent", tmp_ / "agent.zip", "-o",
+                                    tmp_ / "setup.run"},
+                                   {}, {}, "", ""});
+  ASSERT_EQ(0, pack.exitCode) << pack.err;
+  unlink((tmp_ / "bundle.zip").c_str());
+
+  int pid = start(tmp_ / "setup.run");
+  std::string unpacking;
+  for (int i = 0; i < 3000 && unpacking.empty(); ++i) {
+    for (const std::string& dir : newWorkDirs(workDirsBefore_))
+      if (fileExists(dir + "/bundle.zip")) unpacking = dir;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  ASSERT_FALSE(unpacking.empty()) << "never saw the unpack";
+  kill(pid, SIGTERM);
+  ProcessResult result = waitProcess(pid);
+  expectCleanEndBy(SIGTERM, result);
+  EXPECT_FALSE(fileExists(tmp_ / "argv")) << "no agent may start after the signal";
+}
