@@ -1,2 +1,108 @@
 #include "agent/agent_paths.h"
-// TODO(agent helper): implement.
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+
+#include "bootstrap/paths.h"
+
+#ifndef KV_AGENT_BASE_URL
+#error "KV_AGENT_BASE_URL must name the scheme and host the install agent is downloaded from"
+#endif
+
+namespace {
+
+const char kReleaseLabel[] = "V7031c";
+const char kPlatformTag[] = "tux64le";
+const char kAgentDirName[] = "installagent";
+
+// A vendor may write the base with a trailing slash; the file name brings its own.
+std::string agentBaseUrl() {
+  std::string base = KV_AGENT_BASE_URL;
+  while (!base.empty() && base.back() == '/') base.pop_back();
+  return base;
+}
+
+AgentPaths buildAgentPaths() {
+  const std::string separator = "/";
+  const std::string joiner = "_";
+  return AgentPaths{
+      separator,
+      kReleaseLabel,
+      joiner,
+      kPlatformTag,
+      "InstallAgent.zip",
+      agentBaseUrl() + "/pi_install_agent_pi_" + kReleaseLabel + joiner + kPlatformTag,
+      kAgentDirName,
+      ".korvex" + separator + kAgentDirName + separator + kReleaseLabel + separator +
+          kPlatformTag + separator,
+      ".validatestring",
+      "ETag: ",
+  };
+}
+
+struct FileCloser {
+  void operator()(FILE* file) const { fclose(file); }
+};
+using FileHandle = std::unique_ptr<FILE, FileCloser>;
+
+}  // namespace
+
+const AgentPaths kAgentPaths = buildAgentPaths();
+
+std::string agentCacheRoot() {
+  const char* home = getenv("HOME");
+  std::string root = (home != nullptr && home[0] != '\0') ? home : "/tmp";
+  if (root.back() != '/') root += kAgentPaths.kPathSeparator;
+  return root + kAgentPaths.kCacheSubdir;
+}
+
+std::string installScriptPath(const std::string& dir) {
+  std::string path = dir;
+  if (!path.empty() && path.back() != '/') path += kAgentPaths.kPathSeparator;
+  return path + "install";
+}
+
+std::string findCachedAgent() {
+  const std::string agentDir =
+      agentCacheRoot() + kAgentPaths.kAgentDirName + kAgentPaths.kPathSeparator;
+  return pathExists(installScriptPath(agentDir)) ? agentDir : std::string();
+}
+
+std::string validateFilePath(const std::string& dir) {
+  return dir + kAgentPaths.kPathSeparator + kAgentPaths.kValidateFileName;
+}
+
+void writeValidateString(const std::string& dir, const ValidateString& value) {
+  if (dir.empty() || value.empty()) return;
+  // Written beside the final name and renamed over it, so that a run that is
+  // cut short never leaves a partial tag that could match a later one.
+  const std::string target = validateFilePath(dir);
+  std::string temp = target + ".XXXXXX";
+  int fd = mkstemp(&temp[0]);
+  if (fd < 0) return;
+  FileHandle file(fdopen(fd, "wb"));
+  if (!file) {
+    close(fd);
+    unlink(temp.c_str());
+    return;
+  }
+  bool written = fwrite(value.data(), 1, value.size(), file.get()) == value.size();
+  written = (fclose(file.release()) == 0) && written;
+  if (!written || rename(temp.c_str(), target.c_str()) != 0) unlink(temp.c_str());
+}
+
+bool isValidateStringCurrent(const std::string& dir, const ValidateString& value) {
+  // An empty dir would name "/.validatestring", a file writeValidateString never writes.
+  if (dir.empty() || value.empty()) return false;
+  const std::string path = validateFilePath(dir);
+  if (!pathExists(path)) return false;
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return false;
+  std::string firstLine;
+  std::getline(file, firstLine, '\n');
+  return firstLine == value;
+}
