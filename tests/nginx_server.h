@@ -1,0 +1,50 @@
+#ifndef KV_TESTS_NGINX_SERVER_H_
+#define KV_TESTS_NGINX_SERVER_H_
+
+#include <string>
+#include <vector>
+
+#include "tests/test_util.h"
+
+/// A real nginx serving docRoot on 127.0.0.1, on a free port, with its own
+/// configuration, prefix, pid file and logs; stopped when the object goes away.
+/// Static files carry nginx's own entity tags (see expectedETag()).
+class NginxServer {
+ public:
+  explicit NginxServer(const std::string& docRoot);
+  /// Serves https with this certificate and key instead of http.
+  NginxServer(const std::string& docRoot, const std::string& certFile, const std::string& keyFile);
+  ~NginxServer();
+  NginxServer(const NginxServer&) = delete;
+  NginxServer& operator=(const NginxServer&) = delete;
+
+  bool started() const { return pid_ > 0; }
+  int port() const { return port_; }
+  std::string url(const std::string& pathStartingWithSlash) const;
+
+  /// Every request answered since start or the last clearAccessLog(), oldest
+  /// first, as "METHOD URI STATUS", e.g. "HEAD /agent 200". Over http it
+  /// first makes sure nginx has logged every request it has answered.
+  std::vector<std::string> accessLogRequests() const;
+  void clearAccessLog();
+
+  /// nginx's error log, for messages of failed tests.
+  std::string errorLog() const;
+
+  /// The entity tag nginx sends for the file as it is now, quotes included.
+  static std::string expectedETag(const std::string& servedFile);
+
+ private:
+  bool start(const std::string& docRoot);
+  std::string config(const std::string& docRoot) const;
+  void syncAccessLog() const;
+
+  ScopedTempDir prefix_;
+  std::string certFile_;
+  std::string keyFile_;
+  int port_ = 0;
+  int pid_ = -1;
+  mutable int syncCount_ = 0;
+};
+
+#endif  // KV_TESTS_NGINX_SERVER_H_

@@ -1,0 +1,62 @@
+#ifndef KV_TESTS_SCRIPT_SERVER_H_
+#define KV_TESTS_SCRIPT_SERVER_H_
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/test_util.h"
+
+/// One canned answer of the ScriptServer.
+struct ScriptedResponse {
+  enum Stall {
+    kNoStall,
+    kStallBeforeAnswer,  ///< reads the request and never answers
+    kStallMidBody,       ///< sends the headers and half the body, then nothing more
+  };
+
+  int status = 200;
+  /// Sent as written (names keep their letter case), in this order, followed by
+  /// Content-Length unless named here, and "Connection: close".
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string body;  ///< not sent for HEAD
+  Stall stall = kNoStall;
+};
+
+/// A scripted HTTP server on 127.0.0.1 (tests/http_script_server.py) for the
+/// answers a real web server will not give on request: chosen status codes,
+/// odd headers, redirect chains, stalls. Stopped when the object goes away.
+class ScriptServer {
+ public:
+  ScriptServer();
+  ~ScriptServer();
+  ScriptServer(const ScriptServer&) = delete;
+  ScriptServer& operator=(const ScriptServer&) = delete;
+
+  bool started() const { return pid_ > 0; }
+  int port() const { return port_; }
+  std::string url(const std::string& pathStartingWithSlash) const;
+
+  /// Answers every method on the path so; a route for a single method wins.
+  /// Paths without a route get 404. Takes effect for the next request.
+  void setRoute(const std::string& path, const ScriptedResponse& response);
+  void setRoute(const std::string& method, const std::string& path,
+                const ScriptedResponse& response);
+
+  /// The requests received so far, oldest first, as "METHOD TARGET STATUS",
+  /// logged before each answer went out.
+  std::vector<std::string> requests() const;
+  int countRequests(const std::string& method) const;
+  void clearRequests();
+
+ private:
+  void writeRoutes() const;
+
+  ScopedTempDir dir_;
+  std::map<std::string, ScriptedResponse> routes_;
+  int port_ = 0;
+  int pid_ = -1;
+};
+
+#endif  // KV_TESTS_SCRIPT_SERVER_H_
