@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <string>
 
+#include <curl/curl.h>
+
 #include "bootstrap/report.h"
 
 /// A transfer that receives no byte for this long is abandoned.
@@ -12,6 +14,9 @@ constexpr long kStallTimeoutSeconds = 60;
 /// Limits of one download; tests shorten the stall limit.
 struct TransferLimits {
   long stallSeconds = kStallTimeoutSeconds;
+  /// Makes the transfer handle. curl_easy_init fails only when memory runs
+  /// out, so tests put a failing one here to see that case reported.
+  CURL* (*newHandle)() = curl_easy_init;
 };
 
 /// Fetches the agent archive from $KV_INTERNAL_INSTALL_AGENT_URL (when set, even
