@@ -60,9 +60,11 @@ int abortOnInterrupt(void* /*unused*/, curl_off_t /*dltotal*/, curl_off_t /*dlno
 }
 
 // Redirects, the stall limit and the interrupt check hold for every request
-// made on the handle.
+// made on the handle. A redirect loop keeps bytes flowing, so only a limit on
+// the hops ends it.
 CURLcode setTransferOptions(CURL* curl, const TransferLimits& limits) {
   CURLcode code = curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+  if (code == CURLE_OK) code = curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
   if (code == CURLE_OK) code = curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
   if (code == CURLE_OK) code = curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, limits.stallSeconds);
   if (code == CURLE_OK) code = curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);

@@ -11,6 +11,9 @@
 /// A transfer that receives no byte for this long is abandoned.
 constexpr long kStallTimeoutSeconds = 60;
 
+/// More redirects than this in one request mean a loop.
+constexpr long kMaxRedirects = 30;
+
 /// Limits of one download; tests shorten the stall limit.
 struct TransferLimits {
   long stallSeconds = kStallTimeoutSeconds;

@@ -304,6 +304,16 @@ TEST_F(DownloadScriptTest, RedirectChainCountsAsItsLastAnswerWithItsTag) {
             server_.requests());
 }
 
+TEST_F(DownloadScriptTest, RedirectLoopEndsTheDownload) {
+  server_.setRoute("/loop", answer(302, {{"Location", "/loop"}}));
+  EXPECT_FALSE(fetch(server_.url("/loop")));
+  EXPECT_EQ(std::vector<std::string>{"Failed to download the TVE Installer from " +
+                                     server_.url("/loop") +
+                                     "Error : Number of redirects hit maximum amount"},
+            reportedMessages());
+  EXPECT_EQ(kMaxRedirects + 1, server_.countRequests("HEAD"));
+}
+
 TEST_F(DownloadScriptTest, TagLinesOfAnyFormAreStoredAndComparedWhole) {
   struct {
     std::string name;
