@@ -12,6 +12,7 @@
 #include "bootstrap/report.h"
 #include "tests/nginx_server.h"
 #include "tests/run_helpers.h"
+#include "tests/script_server.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -30,7 +31,7 @@ class AgentSourceTest : public testing::Test {
     return dir;
   }
   std::string home() const {
-    std::string dir = tmp_ / "home";
+    std::string dir = tmp_ / homeName_;
     mkdir(dir.c_str(), 0755);
     return dir;
   }
@@ -59,6 +60,7 @@ class AgentSourceTest : public testing::Test {
   std::vector<std::string> requests() { return nginx_.accessLogRequests(); }
 
   ScopedTempDir tmp_;
+  std::string homeName_ = "home";
   NginxServer nginx_;
 };
 
@@ -143,7 +145,28 @@ TEST_F(AgentSourceTest, DownloadsOnceThenAsksOnlyForTheTagUntilTheFileChanges) {
   EXPECT_EQ(2u, readRecordedArgs(record("second")).size()) << "the new agent ran";
 }
 
+TEST_F(AgentSourceTest, HomeThatNeedsQuotingHoldsTheCache) {
+  homeName_ = "Ann's \"home\" $(x) dir";
+  serveAgent("first");
+  EXPECT_EQ(0, run().exitCode);
+  EXPECT_TRUE(fileExists(cacheRoot() + "installagent/install"));
+
+  sleep(1);
+  serveAgent("second");  // the stale agent under this HOME must be removed and replaced
+  ProcessResult result = run();
+  EXPECT_EQ(0, result.exitCode) << result.err;
+  EXPECT_EQ("", result.err);
+  EXPECT_TRUE(fileExists(record("second")));
+  EXPECT_EQ(std::vector<std::string>{"V7031c"}, listDir(home() + "/.korvex/installagent"));
+}
+
 TEST_F(AgentSourceTest, ServerFailuresEndTheRunWithTheirMessage) {
+  ScriptServer failing;
+  ASSERT_TRUE(failing.started());
+  ScriptedResponse serverError;
+  serverError.status = 500;
+  failing.setRoute("/agent", serverError);
+  std::string failingUrl = failing.url("/agent");
   std::string closedUrl = "http://127.0.0.1:" + std::to_string(freeLoopbackPort()) + "/agent";
   struct {
     std::string url;
@@ -151,6 +174,8 @@ TEST_F(AgentSourceTest, ServerFailuresEndTheRunWithTheirMessage) {
   } cases[] = {
       {agentUrl(), "Failed to download the TVE Installer from " + agentUrl() +
                        ". The specified URL is not reachable (HTTP code: 404)."},
+      {failingUrl, "Failed to download the TVE Installer from " + failingUrl +
+                       ". Received an HTTP code: 500."},
       {closedUrl,
        "Failed to download the TVE Installer from " + closedUrl + "Error : Couldn't connect to server"},
   };
@@ -167,7 +192,7 @@ TEST_F(AgentSourceTest, AgentThatDoesNotUnpackIsFetchedAgainNextTime) {
   writeFile(www() + "/agent", "this is not a zip archive\n");
   ProcessResult result = run();
   EXPECT_EQ(255, result.exitCode);
-  EXPECT_EQ(failureOutput(kAgentUnpackFailed), result.err);
+  EXPECT_TRUE(endsWith(result.err, failureOutput(kAgentUnpackFailed))) << result.err;
 
   // An archive whose script unpacks but whose later member is damaged.
   ScopedTempDir stage;
@@ -183,7 +208,7 @@ TEST_F(AgentSourceTest, AgentThatDoesNotUnpackIsFetchedAgainNextTime) {
   nginx_.clearAccessLog();
   result = run();
   EXPECT_EQ(255, result.exitCode);
-  EXPECT_EQ(failureOutput(kAgentUnpackFailed), result.err);
+  EXPECT_TRUE(endsWith(result.err, failureOutput(kAgentUnpackFailed))) << result.err;
   EXPECT_FALSE(fileExists(cacheRoot() + ".validatestring"));
   EXPECT_FALSE(fileExists(cacheRoot() + "installagent"));
 

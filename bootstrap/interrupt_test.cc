@@ -82,7 +82,7 @@ TEST_F(InterruptedRunTest, HangupToTheBootstrapAloneLetsTheAgentFinish) {
 
 TEST_F(InterruptedRunTest, TermDuringTheUnpackStartsNoAgent) {
   // A large stored bundle keeps unzip busy long enough to be interrupted.
-  shellOrDie("mkdir " + (tmp_ / "big") + " && head -c 400000000 /dev/zero > " + (tmp_ / "big/data") +
+  shellOrDie("mkdir " + (tmp_ / "big") + " && head -c 200000000 /dev/zero > " + (tmp_ / "big/data") +
              " && cd " + (tmp_ / "big") + " && zip -q -0 ../bundle.zip data && rm data");
   makeAgentZip(tmp_ / "agent.zip", probeAgentScript(tmp_ / "argv"));
   ProcessResult pack = runProcess({{packBinary(), "--bootstrap", bootstrapBinary(), "--bundle",

@@ -9,6 +9,10 @@ std::string failureOutput(int code) {
   return internalErrorMessage(code) + "\nInstallation failed.\n";
 }
 
+bool endsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
 ProcessResult runPackage(const std::string& package, const std::string& home,
                          const std::vector<std::string>& args, Command command) {
   command.argv.insert(command.argv.begin(), package);

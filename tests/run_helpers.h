@@ -6,8 +6,12 @@
 
 #include "tests/test_util.h"
 
-/// What stands on standard error after a run that failed with `code`.
+/// What the bootstrap itself writes last on standard error after a run that
+/// failed with `code` (unzip may have explained the cause before it).
 std::string failureOutput(int code);
+
+/// True when text ends with tail.
+bool endsWith(const std::string& text, const std::string& tail);
 
 /// Runs a package as a user would: HOME inside `home`, and (unless the
 /// caller sets one) an agent URL on a closed loopback port, so that no test
