@@ -15,6 +15,8 @@ std::string joinArguments(int argc, char** argv) {
   return joined;
 }
 
+// Same parameter order as launchInstallAgent(), which every caller knows.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 std::string launchCommand(const std::string& installScriptPath, const std::string& payloadDir,
                           int argc, char** argv) {
   std::string command = " -installbundle " + quoteIfNeeded(payloadDir + "/" + kBundleName);
