@@ -30,6 +30,17 @@ test: test-normal test-asan
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(FUZZ_BUILD)
 
 demo: build
 	tools/demo.sh
+
+# libFuzzer targets under clang with ASan + UBSan, each run for a bounded time
+# (fuzz/run.sh says how to change it); the corpus in fuzz/corpus/ is not changed.
+FUZZ_BUILD := build-fuzz
+
+fuzz: deps
+	@test -f $(FUZZ_BUILD)/build.ninja || cmake -S . -B $(FUZZ_BUILD) -G Ninja \
+	  -DCMAKE_CXX_COMPILER=clang++ -DKV_FUZZ=ON -DBUILD_TESTING=OFF $(CMAKE_FLAGS)
+	cmake --build $(FUZZ_BUILD) --target fuzzers
+	fuzz/run.sh $(FUZZ_BUILD)
