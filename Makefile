@@ -44,3 +44,8 @@ fuzz: deps
 	  -DCMAKE_CXX_COMPILER=clang++ -DKV_FUZZ=ON -DBUILD_TESTING=OFF $(CMAKE_FLAGS)
 	cmake --build $(FUZZ_BUILD) --target fuzzers
 	fuzz/run.sh $(FUZZ_BUILD)
+
+# Times the bootstrap and kv-pack against their floors and makeself and prints
+# one table (bench/run.sh says how); needs about 9 GiB free under /var/tmp.
+bench: build
+	bench/run.sh $(BUILD)
