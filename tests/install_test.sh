@@ -1,0 +1,97 @@
+#!/bin/sh
+# Installs a build tree into a fresh prefix and uses it as a vendor would:
+# kv-pack from bin/ finds the installed bootstrap by itself, the package it
+# makes installs through its own agent, and the man pages are in place and
+# format without a warning.
+#
+# usage: install_test.sh CMAKE BUILD_DIR EXPECT_STRIPPED(0|1)
+set -eu
+
+cmake=$1
+build=$2
+expect_stripped=$3
+
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/install-test.XXXXXX")
+trap 'rm -rf "$tmp"' EXIT
+prefix=$tmp/prefix
+
+fail() {
+  echo "install_test: $*" >&2
+  exit 1
+}
+
+"$cmake" --install "$build" --prefix "$prefix" >"$tmp/install.log" 2>&1 ||
+  { cat "$tmp/install.log" >&2; fail "cmake --install failed"; }
+
+for program in bin/kv-pack lib/kv-bootstrap/kv-bootstrap; do
+  [ -f "$prefix/$program" ] && [ -x "$prefix/$program" ] || fail "$program not installed as a program"
+done
+for page in kv-bootstrap.1 kv-pack.1; do
+  [ -f "$prefix/share/man/man1/$page" ] || fail "share/man/man1/$page not installed"
+done
+
+if [ "$expect_stripped" = 1 ]; then
+  readelf -S "$prefix/lib/kv-bootstrap/kv-bootstrap" | grep -q '\.symtab' &&
+    fail "the installed bootstrap still has a symbol table"
+fi
+
+# A bundle directory and an agent, zipped by zip, whose install script records
+# what it was given and what it found.
+mkdir -p "$tmp/bundle/app" "$tmp/agent" "$tmp/home" "$tmp/elsewhere"
+echo "hello from the bundle" >"$tmp/bundle/app/hello.txt"
+cat >"$tmp/agent/install" <<'EOF'
+{
+  for argument in "$@"; do echo "arg=$argument"; done
+  echo "file=$(unzip -p "$2" app/hello.txt)"
+  echo "pwd=$(pwd)"
+} >"$INSTALL_TEST_MARKER"
+EOF
+(cd "$tmp/agent" && zip -q -X ../InstallAgent.zip install)
+
+# No --bootstrap: the installed kv-pack must find the installed bootstrap. It
+# is started from an unrelated directory, so only its own location can lead it there.
+(cd "$tmp/elsewhere" &&
+  "$prefix/bin/kv-pack" --bundle "$tmp/bundle" --agent "$tmp/InstallAgent.zip" -o "$tmp/setup.run") ||
+  fail "the installed kv-pack could not make a package without --bootstrap"
+cmp -n "$(wc -c <"$prefix/lib/kv-bootstrap/kv-bootstrap")" "$prefix/lib/kv-bootstrap/kv-bootstrap" \
+  "$tmp/setup.run" >/dev/null || fail "the package does not start with the installed bootstrap"
+
+# The agent travels inside, so the run needs no network; the URL points at a
+# loopback port all the same, so that a fault here can never reach further.
+status=0
+(cd "$tmp/elsewhere" &&
+  env HOME="$tmp/home" INSTALL_TEST_MARKER="$tmp/marker" \
+    KV_INTERNAL_INSTALL_AGENT_URL=http://127.0.0.1:9/agent \
+    "$tmp/setup.run" -mode silent "two words") >"$tmp/run.out" 2>"$tmp/run.err" || status=$?
+[ "$status" -eq 0 ] || { cat "$tmp/run.err" >&2; fail "the package exited with $status"; }
+[ ! -s "$tmp/run.err" ] || { cat "$tmp/run.err" >&2; fail "the package wrote to standard error"; }
+[ -f "$tmp/marker" ] || fail "the install agent did not run"
+
+bundle=$(sed -n 2p "$tmp/marker" | sed 's/^arg=//')
+case "$bundle" in
+  /tmp/kv??????/bundle.zip) ;;
+  *) fail "unexpected bundle path: $bundle" ;;
+esac
+[ ! -e "$bundle" ] || fail "the work directory was left behind: ${bundle%/bundle.zip}"
+expected=$(printf '%s\n' "arg=-installbundle" "arg=$bundle" "arg=-mode" "arg=silent" \
+  "arg=two words" "file=hello from the bundle" "pwd=$tmp/elsewhere")
+[ "$(cat "$tmp/marker")" = "$expected" ] ||
+  fail "the agent recorded:
+$(cat "$tmp/marker")
+expected:
+$expected"
+[ ! -e "$tmp/home/.korvex" ] || fail "a package with its agent inside touched the agent cache"
+
+for page in kv-bootstrap kv-pack; do
+  file=$prefix/share/man/man1/$page.1
+  warnings=$(groff -man -z -wall "$file" 2>&1) || fail "groff failed on $page.1"
+  [ -z "$warnings" ] || fail "groff warns on $page.1:
+$warnings"
+  # Found by name under the installed prefix, as a user's man would find it.
+  MANWIDTH=80 man -M "$prefix/share/man" "$page" >"$tmp/$page.txt" 2>"$tmp/$page.err" ||
+    { cat "$tmp/$page.err" >&2; fail "man cannot show $page"; }
+  grep -q '^NAME' "$tmp/$page.txt" && grep -q "^ *$page - " "$tmp/$page.txt" ||
+    fail "man shows no NAME section for $page"
+done
+
+echo "install_test: ok"
