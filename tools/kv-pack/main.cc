@@ -1,1 +1,171 @@
-int main() { return 1; }
+// kv-pack: makes a self-extracting installer from the bootstrap program, an
+// application bundle and, optionally, an install agent.
+
+#include <getopt.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tools/kv-pack/interrupt.h"
+#include "tools/kv-pack/pack.h"
+
+namespace {
+
+const char kHelp[] =
+    "Usage: kv-pack [--bootstrap FILE] --bundle DIR|ZIP [--agent ZIP] [--level N] -o OUTPUT\n"
+    "\n"
+    "Makes a self-extracting installer: the bootstrap program followed by a ZIP\n"
+    "archive holding \"bundle.zip\" and, optionally, the install agent.\n"
+    "\n"
+    "  --bootstrap FILE   the bootstrap program (an ELF file) to put in front;\n"
+    "                     default: ../lib/kv-bootstrap/kv-bootstrap next to kv-pack,\n"
+    "                     else kv-bootstrap beside it\n"
+    "  --bundle DIR|ZIP   the application: a directory is zipped with Info-ZIP zip,\n"
+    "                     names in byte order, symbolic links kept as links; a ZIP\n"
+    "                     archive must pass \"unzip -t\" and is carried unchanged\n"
+    "  --agent ZIP        an install agent archive with a top-level \"install\" script;\n"
+    "                     stored as InstallAgent.zip, or under its own name when\n"
+    "                     that is InstallAgent_<anything>.zip\n"
+    "  --level N          compression level 0-9 for a bundle directory (zip's default: 6)\n"
+    "  -o, --output FILE  the package to write: made executable, written under a\n"
+    "                     temporary name and renamed once \"unzip -t\" passes it\n"
+    "  -h, --help         show this text\n"
+    "\n"
+    "With SOURCE_DATE_EPOCH set (seconds since 1970), the same inputs give the same\n"
+    "bytes: every recorded time is that time, every owner 0, and file modes in a\n"
+    "bundle directory count only the owner's execute bit.\n"
+    "\n"
+    "Exit status: 0 when the package is written; otherwise 1, with one line on\n"
+    "standard error starting with \"kv-pack: \", and no output file.\n";
+
+// Where an installed kv-pack finds the bootstrap, relative to its own
+// directory; the second is the build tree, where both programs sit together.
+const char* const kBootstrapBesidePack[] = {"../lib/kv-bootstrap/kv-bootstrap", "kv-bootstrap"};
+
+// Paths may hold any byte; the message must still be one line.
+std::string printable(const std::string& text) {
+  std::string shown;
+  for (unsigned char c : text) {
+    if (c == '\n') {
+      shown += "\\n";
+    } else if (c == '\r') {
+      shown += "\\r";
+    } else if (c < 0x20 || c == 0x7f) {
+      char escaped[8];
+      snprintf(escaped, sizeof escaped, "\\x%02x", c);
+      shown += escaped;
+    } else {
+      shown += static_cast<char>(c);
+    }
+  }
+  return shown;
+}
+
+int fail(const std::string& message) {
+  fprintf(stderr, "kv-pack: %s\n", printable(message).c_str());
+  return 1;
+}
+
+std::string ownDirectory() {
+  std::vector<char> buffer(256);
+  for (;;) {
+    ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (length < 0) return "";
+    if (static_cast<size_t>(length) < buffer.size()) {
+      std::string path(buffer.data(), static_cast<size_t>(length));
+      return path.substr(0, path.rfind('/'));
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+std::string defaultBootstrap(std::string* tried) {
+  std::string dir = ownDirectory();
+  for (const char* relative : kBootstrapBesidePack) {
+    std::string candidate = dir + "/" + relative;
+    struct stat status;
+    if (stat(candidate.c_str(), &status) == 0 && S_ISREG(status.st_mode)) return candidate;
+    *tried += (tried->empty() ? "" : " or ") + candidate;
+  }
+  return "";
+}
+
+bool parseLevel(const char* text, int* level) {
+  if (text[0] < '0' || text[0] > '9' || text[1] != '\0') return false;
+  *level = text[0] - '0';
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  enum { kBootstrap = 256, kBundle, kAgent, kLevel };
+  static const struct option kOptions[] = {
+      {"bootstrap", required_argument, nullptr, kBootstrap},
+      {"bundle", required_argument, nullptr, kBundle},
+      {"agent", required_argument, nullptr, kAgent},
+      {"level", required_argument, nullptr, kLevel},
+      {"output", required_argument, nullptr, 'o'},
+      {"help", no_argument, nullptr, 'h'},
+      {nullptr, 0, nullptr, 0},
+  };
+  PackOptions options;
+  opterr = 0;  // one line of our own instead of getopt's
+  int option;
+  while ((option = getopt_long(argc, argv, "o:h", kOptions, nullptr)) != -1) {
+    switch (option) {
+      case kBootstrap:
+        options.bootstrap = optarg;
+        break;
+      case kBundle:
+        options.bundle = optarg;
+        break;
+      case kAgent:
+        options.agent = optarg;
+        break;
+      case 'o':
+        options.output = optarg;
+        break;
+      case kLevel:
+        if (!parseLevel(optarg, &options.level))
+          return fail(std::string("--level takes a digit from 0 to 9, not \"") + optarg + "\"");
+        break;
+      case 'h':
+        fputs(kHelp, stdout);
+        return 0;
+      default:
+        return fail(std::string("unknown option or missing value: ") + argv[optind - 1] +
+                    " (see kv-pack --help)");
+    }
+  }
+  if (optind < argc)
+    return fail(std::string("unexpected argument ") + argv[optind] + " (see kv-pack --help)");
+  if (options.bundle.empty()) return fail("no bundle given (--bundle DIR|ZIP)");
+  if (options.output.empty()) return fail("no output given (-o OUTPUT)");
+  if (options.bootstrap.empty()) {
+    std::string tried;
+    options.bootstrap = defaultBootstrap(&tried);
+    if (options.bootstrap.empty())
+      return fail("no bootstrap at " + tried + "; name one with --bootstrap");
+  }
+
+  const char* epoch = getenv("SOURCE_DATE_EPOCH");
+  std::string err;
+  if (epoch != nullptr && *epoch != '\0') {
+    if (!parseSourceDateEpoch(epoch, &options.epoch, &err)) return fail(err);
+    options.reproducible = true;
+  }
+  // Lets tests reach the ZIP64 records without writing 4 GiB.
+  if (const char* threshold = getenv("KV_PACK_TEST_ZIP64_THRESHOLD"))
+    options.zip64Threshold = strtoull(threshold, nullptr, 10);
+
+  catchInterrupts();
+  bool packed = packPackage(options, &err);
+  if (interruptSignal() != 0) reraiseInterrupt();
+  if (!packed) return fail(err);
+  return 0;
+}

@@ -1,0 +1,168 @@
+#include "tools/kv-pack/child_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "tools/kv-pack/file_io.h"
+#include "tools/kv-pack/interrupt.h"
+
+extern char** environ;
+
+namespace {
+
+std::vector<std::string> childEnvironment(const std::vector<std::string>& setEnv) {
+  std::vector<std::string> env;
+  env.reserve(setEnv.size() + 64);
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    std::string item = *entry;
+    size_t equals = item.find('=');
+    std::string name = item.substr(0, equals == std::string::npos ? item.size() : equals + 1);
+    bool replaced = false;
+    for (const std::string& wanted : setEnv)
+      if (wanted.compare(0, name.size(), name) == 0) replaced = true;
+    if (!replaced) env.push_back(item);
+  }
+  env.insert(env.end(), setEnv.begin(), setEnv.end());
+  return env;
+}
+
+std::vector<char*> pointersTo(std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  pointers.reserve(texts.size() + 1);
+  for (std::string& text : texts) pointers.push_back(&text[0]);
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+class SpawnActions {
+ public:
+  SpawnActions() { posix_spawn_file_actions_init(&actions_); }
+  ~SpawnActions() { posix_spawn_file_actions_destroy(&actions_); }
+  SpawnActions(const SpawnActions&) = delete;
+  SpawnActions& operator=(const SpawnActions&) = delete;
+  posix_spawn_file_actions_t* get() { return &actions_; }
+
+ private:
+  posix_spawn_file_actions_t actions_;
+};
+
+// Drains the child's standard output and error until it closes both.
+void collectOutput(pid_t pid, const UniqueFd& outRead, const UniqueFd& errRead,
+                   ChildResult* result) {
+  struct pollfd fds[2] = {{outRead.get(), POLLIN, 0}, {errRead.get(), POLLIN, 0}};
+  std::string* sinks[2] = {&result->out, &result->err};
+  bool terminated = false;
+  int open = 2;
+  while (open > 0) {
+    if (interruptSignal() != 0 && !terminated) {
+      kill(pid, SIGTERM);
+      terminated = true;
+    }
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buffer[16384];
+      ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n > 0) {
+        sinks[i]->append(buffer, static_cast<size_t>(n));
+      } else {
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+std::string ChildResult::summary() const {
+  for (const std::string* text : {&err, &out}) {
+    size_t start = text->find_first_not_of(" \n");
+    if (start == std::string::npos) continue;
+    size_t end = text->find('\n', start);
+    return text->substr(start, end == std::string::npos ? std::string::npos : end - start);
+  }
+  if (!started) return "could not be started";
+  if (!exited) return std::string("ended by signal ") + strsignal(signal);
+  return "exit status " + std::to_string(exitCode);
+}
+
+Child::~Child() {
+  if (pid_ > 0) {
+    kill(pid_, SIGTERM);
+    wait();
+  }
+}
+
+void Child::start(const ChildSpec& spec) {
+  int outPipe[2], errPipe[2];
+  if (pipe2(outPipe, O_CLOEXEC) != 0) {
+    result_.err = errnoText("pipe");
+    return;
+  }
+  out_ = UniqueFd(outPipe[0]);
+  UniqueFd outWrite(outPipe[1]);
+  if (pipe2(errPipe, O_CLOEXEC) != 0) {
+    result_.err = errnoText("pipe");
+    return;
+  }
+  err_ = UniqueFd(errPipe[0]);
+  UniqueFd errWrite(errPipe[1]);
+
+  SpawnActions actions;
+  const std::string& input = spec.stdinPath.empty() ? std::string("/dev/null") : spec.stdinPath;
+  posix_spawn_file_actions_addopen(actions.get(), 0, input.c_str(), O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(actions.get(), outWrite.get(), 1);
+  posix_spawn_file_actions_adddup2(actions.get(), errWrite.get(), 2);
+  if (!spec.workDir.empty())
+    posix_spawn_file_actions_addchdir_np(actions.get(), spec.workDir.c_str());
+
+  std::vector<std::string> args = spec.argv;
+  std::vector<std::string> env = childEnvironment(spec.setEnv);
+  std::vector<char*> argPointers = pointersTo(args);
+  std::vector<char*> envPointers = pointersTo(env);
+  pid_t pid = 0;
+  int spawnError = posix_spawnp(&pid, argPointers[0], actions.get(), nullptr, argPointers.data(),
+                                envPointers.data());
+  if (spawnError != 0) {
+    result_.err = spec.argv[0] + ": " + strerror(spawnError);
+    return;
+  }
+  pid_ = pid;
+  result_.started = true;
+}
+
+ChildResult Child::wait() {
+  if (pid_ <= 0) return result_;
+  collectOutput(pid_, out_, err_, &result_);
+  int status = 0;
+  while (waitpid(pid_, &status, 0) < 0) {
+    if (errno != EINTR) break;
+    if (interruptSignal() != 0) kill(pid_, SIGTERM);
+  }
+  pid_ = -1;
+  if (WIFEXITED(status)) {
+    result_.exited = true;
+    result_.exitCode = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    result_.signal = WTERMSIG(status);
+  }
+  return result_;
+}
+
+ChildResult runChild(const ChildSpec& spec) {
+  Child child;
+  child.start(spec);
+  return child.wait();
+}

@@ -1,0 +1,30 @@
+#ifndef KV_TOOLS_KV_PACK_PACK_H_
+#define KV_TOOLS_KV_PACK_PACK_H_
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+/// Everything one package is made from.
+struct PackOptions {
+  std::string bootstrap;
+  std::string bundle;  ///< a directory, or a ZIP archive carried as it is
+  std::string agent;   ///< empty: the package carries no agent
+  std::string output;
+  int level = -1;             ///< compression of a bundle directory; -1 for zip's default
+  bool reproducible = false;  ///< record `epoch` and owner 0 instead of the files' own
+  time_t epoch = 0;
+  uint64_t zip64Threshold = 0xFFFFFFFFu;  ///< lowered only by tests
+};
+
+/// Writes the package: the bootstrap image, then a ZIP archive holding
+/// "bundle.zip" and the agent, offsets counted from the start of the file.
+/// On failure `err` says why in one line, and no output or intermediate file
+/// is left behind.
+[[nodiscard]] bool packPackage(const PackOptions& options, std::string* err);
+
+/// Reads SOURCE_DATE_EPOCH: a decimal count of seconds that fits the 32-bit
+/// times of a ZIP archive.
+[[nodiscard]] bool parseSourceDateEpoch(const std::string& text, time_t* epoch, std::string* err);
+
+#endif  // KV_TOOLS_KV_PACK_PACK_H_
