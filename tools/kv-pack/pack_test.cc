@@ -1,1 +1,659 @@
-// placeholder
+// kv-pack driven from outside, on real files, with real zip and unzip.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <thread>
+
+#include "tests/test_util.h"
+
+namespace {
+
+const char kEpoch[] = "1700000000";  // 2023-11-14 22:13:20 UTC
+// Blank, quotes, "$", parentheses, and brackets that unzip would read as a pattern.
+const char kOddName[] = "it's a \"$x\" (1) [2]";
+
+uint32_t le16(const std::string& bytes, size_t at) {
+  return static_cast<uint8_t>(bytes[at]) |
+         static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 1])) << 8;
+}
+
+uint32_t le32(const std::string& bytes, size_t at) {
+  return le16(bytes, at) | le16(bytes, at + 2) << 16;
+}
+
+// One central directory entry with the local header it points at.
+struct Member {
+  std::string name;
+  uint32_t madeBy = 0, needed = 0, flags = 0, method = 0, dosTime = 0, crc = 0;
+  uint32_t size = 0, externalAttributes = 0, localOffset = 0;
+  std::string centralExtra;
+  uint32_t localNeeded = 0, localFlags = 0, localMethod = 0, localCrc = 0;
+  std::string localName, localExtra;
+};
+
+// Reads the archive at the end of a package the way any unzip must: from the
+// end record in the last 22 bytes, with offsets from the start of the file.
+bool parseArchive(const std::string& package, std::vector<Member>* members) {
+  if (package.size() < 22) return false;
+  size_t end = package.size() - 22;
+  if (le32(package, end) != 0x06054b50 || le16(package, end + 20) != 0) return false;
+  size_t count = le16(package, end + 10);
+  size_t at = le32(package, end + 16);
+  if (at + le32(package, end + 12) != end) return false;
+  for (size_t i = 0; i < count; ++i) {
+    if (at + 46 > end || le32(package, at) != 0x02014b50) return false;
+    Member m;
+    m.madeBy = le16(package, at + 4);
+    m.needed = le16(package, at + 6);
+    m.flags = le16(package, at + 8);
+    m.method = le16(package, at + 10);
+    m.dosTime = le32(package, at + 12);
+    m.crc = le32(package, at + 16);
+    m.size = le32(package, at + 20);
+    size_t nameLength = le16(package, at + 28), extraLength = le16(package, at + 30);
+    m.externalAttributes = le32(package, at + 38);
+    m.localOffset = le32(package, at + 42);
+    m.name = package.substr(at + 46, nameLength);
+    m.centralExtra = package.substr(at + 46 + nameLength, extraLength);
+    at += 46 + nameLength + extraLength + le16(package, at + 32);
+
+    size_t local = m.localOffset;
+    if (local + 30 > package.size() || le32(package, local) != 0x04034b50) return false;
+    m.localNeeded = le16(package, local + 4);
+    m.localFlags = le16(package, local + 6);
+    m.localMethod = le16(package, local + 8);
+    m.localCrc = le32(package, local + 14);
+    size_t localNameLength = le16(package, local + 26);
+    m.localName = package.substr(local + 30, localNameLength);
+    m.localExtra = package.substr(local + 30 + localNameLength, le16(package, local + 28));
+    members->push_back(m);
+  }
+  return true;
+}
+
+std::string le32Bytes(uint32_t value) {
+  std::string bytes;
+  for (int i = 0; i < 4; ++i) bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
+  return bytes;
+}
+
+// The "UT" and "ux" fields zip 3.0 writes for a file on Unix.
+std::string timestampAndOwner(bool local, uint32_t mtime, uint32_t atime, uint32_t uid,
+                              uint32_t gid) {
+  std::string extra =
+      std::string("UT") + (local ? '\x09' : '\x05') + '\0' + '\x03' + le32Bytes(mtime);
+  if (local) extra += le32Bytes(atime);
+  return extra + "ux" + '\x0b' + '\0' + '\x01' + '\x04' + le32Bytes(uid) + '\x04' + le32Bytes(gid);
+}
+
+void makePythonZip(const std::string& path, const std::string& member, const std::string& text) {
+  const char* script =
+      "import sys, zipfile\n"
+      "with zipfile.ZipFile(sys.argv[1], 'w') as z: z.writestr(sys.argv[2], sys.argv[3])\n";
+  ProcessResult made =
+      runProcess({{"/usr/bin/env", "python3", "-c", script, path, member, text}, {}, {}, "", ""});
+  ASSERT_EQ(0, made.exitCode) << made.err;
+}
+
+void makeInfoZip(const std::string& dir, const std::string& zipPath) {
+  ProcessResult made = runProcess({{"/usr/bin/env", "zip", "-qr", zipPath, "."}, {}, {}, dir, ""});
+  ASSERT_EQ(0, made.exitCode) << made.err;
+}
+
+void copyCreatingDirs(const std::string& from, const std::string& to) {
+  ProcessResult made =
+      runProcess({{"/bin/mkdir", "-p", to.substr(0, to.rfind('/'))}, {}, {}, "", ""});
+  ProcessResult copied = runProcess({{"/bin/cp", from, to}, {}, {}, "", ""});
+  ASSERT_EQ(0, made.exitCode + copied.exitCode) << made.err << copied.err;
+}
+
+ProcessResult runTool(const std::vector<std::string>& argv, const std::string& workDir = "") {
+  return runProcess({argv, {}, {}, workDir, ""});
+}
+
+class PackTest : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(0, mkdir(tmpDir().c_str(), 0700)); }
+
+  // Every run gets its own TMPDIR, so a staging directory left behind is seen.
+  std::string tmpDir() const { return dir_ / "tmp"; }
+
+  ProcessResult pack(std::vector<std::string> args, std::map<std::string, std::string> env = {}) {
+    args.insert(args.begin(), packBinary());
+    env["TMPDIR"] = tmpDir();
+    Command command{args, env, {}, "", ""};
+    for (const char* name : {"SOURCE_DATE_EPOCH", "KV_PACK_TEST_ZIP64_THRESHOLD"})
+      if (env.count(name) == 0) command.unsetEnv.push_back(name);
+    return runProcess(command);
+  }
+
+  // A bundle directory with nested, empty, executable and linked entries.
+  std::string makeBundleDir(const std::string& name) {
+    std::string root = dir_ / name;
+    shellOrDie("mkdir -p '" + root + "/app/lib' '" + root + "/empty'");
+    writeFile(root + "/app/hello.txt", "hello\n");
+    writeFile(root + "/app/run.sh", "#!/bin/sh\n", 0755);
+    writeFile(root + "/app/lib/libx.so.1", std::string(5000, 'x'));
+    EXPECT_EQ(0, symlink("libx.so.1", (root + "/app/lib/libx.so").c_str()));
+    writeFile(root + "/" + kOddName, "odd\n");
+    writeFile(root + "/star*.txt", "star\n");
+    return root;
+  }
+
+  std::string makeAgent(const std::string& name) {
+    makeAgentZip(dir_ / name, "echo agent\n");
+    return dir_ / name;
+  }
+
+  void expectNothingLeftInTmp() { EXPECT_EQ(std::vector<std::string>{}, listDir(tmpDir())); }
+
+  ScopedTempDir dir_;
+};
+
+// The archive after the bootstrap is what Info-ZIP writes with "zip -0" for
+// the same files, once "zip -A" has moved its offsets past the stub.
+TEST_F(PackTest, WritesWhatZipZeroAndAdjustWrite) {
+  std::string bundleFiles = dir_ / "bundle";
+  shellOrDie("mkdir -p '" + bundleFiles + "/app'");
+  writeFile(bundleFiles + "/app/hello.txt", "hello\n");
+  shellOrDie("mkdir '" + dir_.path() + "/in'");
+  makeInfoZip(bundleFiles, dir_ / "in/bundle.zip");
+  makeAgentZip(dir_ / "in/InstallAgent_2.1.zip", "echo agent\n");
+  // Access times too: zip records them, and reading a file may move them.
+  std::string setTimes = "touch -d @1700000001 '" + dir_.path() + "/in/'*.zip";
+
+  shellOrDie(setTimes);
+  ProcessResult packed =
+      pack({"--bootstrap", bootstrapBinary(), "--bundle", dir_ / "in/bundle.zip", "--agent",
+            dir_ / "in/InstallAgent_2.1.zip", "-o", dir_ / "ours.run"});
+  ASSERT_EQ(0, packed.exitCode) << packed.err;
+
+  shellOrDie(setTimes);
+  shellOrDie("cd '" + dir_.path() +
+             "/in' && zip -q -0 ../ref.zip bundle.zip InstallAgent_2.1.zip && cd .. && cat '" +
+             bootstrapBinary() + "' ref.zip > ref.run && zip -q -A ref.run");
+  std::string ours = readFile(dir_ / "ours.run"), reference = readFile(dir_ / "ref.run");
+  EXPECT_EQ(reference.size(), ours.size());
+  EXPECT_TRUE(ours == reference) << "kv-pack and zip -0 + zip -A differ";
+}
+
+// Packages from every kind of input: each is one valid ZIP with the
+// bootstrap in front, and each member is laid out as zip 3.0 lays it out.
+TEST_F(PackTest, EveryPackageIsAStubbedZipOfStoredMembers) {
+  shellOrDie("mkdir -p '" + dir_.path() + "/nested/app'");
+  makeInfoZip(makeBundleDir("plain"), dir_ / "nested/app/inner.zip");
+  makePythonZip(dir_ / "python-bundle.zip", "app/hello.txt", "hello\n");
+  makePythonZip(dir_ / "InstallAgent_2.1.zip", "install", "echo agent\n");
+  makePythonZip(dir_ / "python agent.zip", "install", "echo agent\n");
+  std::string infoZipBundle = dir_ / "infozip-bundle.zip";
+  makeInfoZip(makeBundleDir("for-zip"), infoZipBundle);
+
+  struct Case {
+    std::string what, bundle, agent;
+    std::vector<std::string> members;
+  } cases[] = {
+      {"bundle directory, no agent", dir_ / "plain", "", {"bundle.zip"}},
+      {"bundle holding a ZIP, Info-ZIP agent",
+       dir_ / "nested",
+       makeAgent("a.zip"),
+       {"bundle.zip", "InstallAgent.zip"}},
+      {"Python bundle, versioned Python agent",
+       dir_ / "python-bundle.zip",
+       dir_ / "InstallAgent_2.1.zip",
+       {"bundle.zip", "InstallAgent_2.1.zip"}},
+      {"Info-ZIP bundle, Python agent",
+       infoZipBundle,
+       dir_ / "python agent.zip",
+       {"bundle.zip", "InstallAgent.zip"}},
+  };
+  std::string bootstrap = readFile(bootstrapBinary());
+  for (const Case& c : cases) {
+    for (bool reproducible : {false, true}) {
+      SCOPED_TRACE(c.what + (reproducible ? ", SOURCE_DATE_EPOCH set" : ""));
+      std::string output = dir_ / "out.run";
+      std::vector<std::string> args = {"--bootstrap", bootstrapBinary(), "--bundle", c.bundle, "-o",
+                                       output};
+      if (!c.agent.empty()) args.insert(args.end(), {"--agent", c.agent});
+      std::map<std::string, std::string> env;
+      if (reproducible) env["SOURCE_DATE_EPOCH"] = kEpoch;
+      ProcessResult packed = pack(args, env);
+      ASSERT_EQ(0, packed.exitCode) << packed.err;
+      EXPECT_EQ("", packed.err);
+
+      ProcessResult tested = runTool({"/usr/bin/env", "unzip", "-tqq", output});
+      EXPECT_EQ(0, tested.exitCode);
+      EXPECT_EQ("", tested.out + tested.err);
+
+      std::string package = readFile(output);
+      EXPECT_EQ(0, package.compare(0, bootstrap.size(), bootstrap))
+          << "the bootstrap comes first, unchanged";
+      std::vector<Member> members;
+      ASSERT_TRUE(parseArchive(package, &members));
+      std::vector<std::string> names;
+      names.reserve(members.size());
+      for (const Member& m : members) names.push_back(m.name);
+      EXPECT_EQ(c.members, names);
+      EXPECT_EQ(bootstrap.size(), members[0].localOffset)
+          << "the archive starts right after the image";
+
+      for (const Member& m : members) {
+        SCOPED_TRACE(m.name);
+        EXPECT_EQ(0x031Eu, m.madeBy);
+        EXPECT_EQ(10u, m.needed);
+        EXPECT_EQ(10u, m.localNeeded);
+        EXPECT_EQ(0u, m.method + m.localMethod) << "stored";
+        EXPECT_EQ(0u, m.flags + m.localFlags) << "no data descriptor";
+        EXPECT_EQ(m.name, m.localName);
+        EXPECT_EQ(m.crc, m.localCrc);
+        EXPECT_EQ(static_cast<uint32_t>(S_IFREG), (m.externalAttributes >> 16) & S_IFMT);
+        ASSERT_EQ(24u, m.centralExtra.size());
+        ASSERT_EQ(28u, m.localExtra.size());
+        EXPECT_EQ("UT", m.centralExtra.substr(0, 2));
+        EXPECT_EQ("ux", m.centralExtra.substr(9, 2));
+        if (reproducible) {
+          EXPECT_EQ(timestampAndOwner(false, 1700000000, 0, 0, 0), m.centralExtra);
+          EXPECT_EQ(timestampAndOwner(true, 1700000000, 1700000000, 0, 0), m.localExtra);
+          EXPECT_EQ(0x576EB1AAu, m.dosTime) << "2023-11-14 22:13:20 in UTC, whatever the time zone";
+          EXPECT_EQ(0100644u, m.externalAttributes >> 16);
+        }
+      }
+
+      ScopedTempDir unpacked;
+      ProcessResult extracted =
+          runTool({"/usr/bin/env", "unzip", "-qq", output, "-d", unpacked.path()});
+      EXPECT_EQ(0, extracted.exitCode) << extracted.err;
+      std::vector<std::string> sorted = c.members;
+      std::sort(sorted.begin(), sorted.end());
+      EXPECT_EQ(sorted, listDir(unpacked.path()));
+      if (c.bundle.size() > 4 && c.bundle.compare(c.bundle.size() - 4, 4, ".zip") == 0) {
+        EXPECT_TRUE(readFile(c.bundle) == readFile(unpacked / "bundle.zip")) << "carried unchanged";
+      }
+      if (!c.agent.empty()) {
+        EXPECT_TRUE(readFile(c.agent) == readFile(unpacked / c.members[1]));
+      }
+
+      // An independent reader agrees on the member fields.
+      std::string info = runTool({"/usr/bin/env", "zipinfo", "-v", output}).out;
+      EXPECT_NE(std::string::npos,
+                info.find("version of encoding software:                   3.0"));
+      EXPECT_NE(std::string::npos,
+                info.find("file system or operating system of origin:      Unix"));
+      EXPECT_NE(std::string::npos,
+                info.find("minimum software version required to extract:   1.0"));
+      EXPECT_NE(std::string::npos,
+                info.find("The local extra field has UTC/GMT modification/access times."));
+      expectNothingLeftInTmp();
+    }
+  }
+}
+
+TEST_F(PackTest, BundleDirectoryKeepsEveryEntry) {
+  std::string output = dir_ / "out.run";
+  ProcessResult packed =
+      pack({"--bundle", makeBundleDir("b"), "--bootstrap", bootstrapBinary(), "-o", output});
+  ASSERT_EQ(0, packed.exitCode) << packed.err;
+  ScopedTempDir unpacked;
+  shellOrDie("cd '" + unpacked.path() + "' && unzip -qq '" + output +
+             "' && unzip -qq bundle.zip -d b");
+  std::string b = unpacked / "b";
+  EXPECT_EQ((std::vector<std::string>{"app", "empty", kOddName, "star*.txt"}), listDir(b));
+  EXPECT_EQ("odd\n", readFile(b + "/" + kOddName));
+  EXPECT_EQ(std::string(5000, 'x'), readFile(b + "/app/lib/libx.so.1"));
+  char target[64] = {};
+  EXPECT_EQ(9, readlink((b + "/app/lib/libx.so").c_str(), target, sizeof target - 1))
+      << "kept as a link";
+  EXPECT_STREQ("libx.so.1", target);
+  struct stat status;
+  ASSERT_EQ(0, stat((b + "/app/run.sh").c_str(), &status));
+  EXPECT_NE(0u, status.st_mode & S_IXUSR);
+
+  std::string names = runTool({"/usr/bin/env", "unzip", "-Z1", unpacked / "bundle.zip"}).out;
+  EXPECT_EQ(
+      std::string("app/\napp/hello.txt\napp/lib/\napp/lib/libx.so\napp/lib/libx.so.1\napp/run.sh\n"
+                  "empty/\n") +
+          kOddName + "\nstar*.txt\n",
+      names)
+      << "byte order, directories included";
+}
+
+TEST_F(PackTest, LevelChoosesTheBundleCompression) {
+  std::string bundle = makeBundleDir("b");
+  struct Case {
+    std::vector<std::string> level;
+    const char* method;
+  } cases[] = {{{}, "defN"}, {{"--level", "9"}, "defX"}, {{"--level", "0"}, "stor"}};
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"--bootstrap", bootstrapBinary(), "--bundle", bundle,
+                                     "-o",          dir_ / "out.run"};
+    args.insert(args.end(), c.level.begin(), c.level.end());
+    ProcessResult packed = pack(args);
+    ASSERT_EQ(0, packed.exitCode) << packed.err;
+    ScopedTempDir unpacked;
+    shellOrDie("cd '" + unpacked.path() + "' && unzip -qq '" + dir_.path() + "/out.run'");
+    std::string listing =
+        runTool({"/usr/bin/env", "zipinfo", unpacked / "bundle.zip", "app/lib/libx.so.1"}).out;
+    EXPECT_NE(std::string::npos, listing.find(c.method)) << listing;
+  }
+}
+
+// The same inputs and SOURCE_DATE_EPOCH give the same bytes, even from a
+// fresh copy of the sources (new times, another umask) in another time zone.
+TEST_F(PackTest, SourceDateEpochMakesPackagesReproducible) {
+  std::string original = makeBundleDir("original");
+  shellOrDie("find '" + original + "' -exec touch -h -d 2001-01-01 {} +");
+  std::string agent = makeAgent("InstallAgent.zip");
+  std::vector<std::string> outputs;
+  struct Run {
+    std::string bundle, tz;
+  } runs[] = {{original, "UTC"}, {dir_ / "copy", "America/New_York"}};
+  for (const Run& run : runs) {
+    if (run.bundle != original) {
+      shellOrDie("cp -R '" + original + "' '" + run.bundle + "'");
+      shellOrDie("chmod -R g+w '" + run.bundle + "'");
+    }
+    outputs.push_back(dir_ / ("out-" + std::to_string(outputs.size()) + ".run"));
+    ProcessResult packed = pack({"--bootstrap", bootstrapBinary(), "--bundle", run.bundle,
+                                 "--agent", agent, "-o", outputs.back()},
+                                {{"SOURCE_DATE_EPOCH", kEpoch}, {"TZ", run.tz}});
+    ASSERT_EQ(0, packed.exitCode) << packed.err;
+  }
+  EXPECT_TRUE(readFile(outputs[0]) == readFile(outputs[1]));
+
+  // The inner bundle carries the epoch too, not the files' own times.
+  ScopedTempDir unpacked;
+  shellOrDie("cd '" + unpacked.path() + "' && unzip -qq '" + outputs[0] + "'");
+  std::string listing = runTool({"/usr/bin/env", "zipinfo", "-T", unpacked / "bundle.zip"}).out;
+  EXPECT_EQ(std::string::npos, listing.find("2001")) << listing;
+  EXPECT_NE(std::string::npos, listing.find("20231114.221320")) << listing;
+
+  // A bundle given as a ZIP, packed twice: reading it in between moves its access time.
+  std::string zipped = dir_ / "bundle.zip";
+  makeInfoZip(original, zipped);
+  std::string first, second;
+  for (std::string* bytes : {&first, &second}) {
+    ProcessResult packed =
+        pack({"--bootstrap", bootstrapBinary(), "--bundle", zipped, "-o", dir_ / "z.run"},
+             {{"SOURCE_DATE_EPOCH", kEpoch}});
+    ASSERT_EQ(0, packed.exitCode) << packed.err;
+    *bytes = readFile(dir_ / "z.run");
+    shellOrDie("touch -a -d @1600000000 '" + zipped + "'");
+  }
+  EXPECT_TRUE(first == second);
+}
+
+TEST_F(PackTest, AgentKeepsOnlyAVersionedName) {
+  struct Case {
+    const char* file;
+    const char* member;
+  } cases[] = {
+      {"agent.zip", "InstallAgent.zip"},
+      {"InstallAgent.zip", "InstallAgent.zip"},
+      {"InstallAgent_2.1.zip", "InstallAgent_2.1.zip"},
+      {"InstallAgent_2.1 (beta).zip", "InstallAgent_2.1 (beta).zip"},
+      {"installagent_2.1.zip", "InstallAgent.zip"},
+      {"InstallAgent_2.1.zip.bak", "InstallAgent.zip"},
+      {"InstallAgent-2.1.zip", "InstallAgent.zip"},
+  };
+  std::string bundle = makeBundleDir("b");
+  for (const Case& c : cases) {
+    std::string output = dir_ / "out.run";
+    ProcessResult packed = pack({"--bootstrap", bootstrapBinary(), "--bundle", bundle, "--agent",
+                                 makeAgent(c.file), "-o", output});
+    ASSERT_EQ(0, packed.exitCode) << c.file << ": " << packed.err;
+    EXPECT_EQ(std::string("bundle.zip\n") + c.member + "\n",
+              runTool({"/usr/bin/env", "unzip", "-Z1", output}).out)
+        << c.file;
+  }
+}
+
+// No byte of a path is interpreted, by a shell or by unzip's patterns: a
+// decoy that the brackets would match as a pattern sits beside each input.
+TEST_F(PackTest, OddPathsArePackedAsGiven) {
+  std::string odd = dir_ / kOddName;
+  const std::string decoy = "it's a \"$x\" (1) 2";  // what "[2]" matches as a pattern
+  ASSERT_EQ(0, mkdir(odd.c_str(), 0755));
+  makeInfoZip(makeBundleDir("b"), odd + "/" + kOddName + ".zip");
+  makeAgentZip(odd + "/InstallAgent_" + kOddName + ".zip", "echo agent\n");
+  makeAgentZip(odd + "/" + kOddName + " agent.zip", "echo agent\n");
+  const std::string decoys[] = {odd + "/" + decoy + ".zip", odd + "/InstallAgent_" + decoy + ".zip",
+                                odd + "/" + decoy + " agent.zip"};
+  for (const std::string& path : decoys) writeFile(path, "decoy\n");
+  ASSERT_EQ(0, mkdir((odd + "/" + kOddName).c_str(), 0755));
+  writeFile(odd + "/" + kOddName + "/hello.txt", "hello\n");
+
+  struct Case {
+    std::string bundle, agent, member;
+  } cases[] = {
+      {odd + "/" + kOddName, odd + "/InstallAgent_" + kOddName + ".zip",
+       std::string("InstallAgent_") + kOddName + ".zip"},
+      {odd + "/" + kOddName + ".zip", odd + "/" + kOddName + " agent.zip", "InstallAgent.zip"},
+  };
+  for (const Case& c : cases) {
+    std::string output = odd + "/" + kOddName + ".run";
+    unlink(output.c_str());
+    ProcessResult packed = pack(
+        {"--bootstrap", bootstrapBinary(), "--bundle", c.bundle, "--agent", c.agent, "-o", output});
+    ASSERT_EQ(0, packed.exitCode) << c.bundle << ": " << packed.err;
+    ScopedTempDir unpacked;
+    ASSERT_EQ(0, symlink(output.c_str(), (unpacked / "unzip-me.zip").c_str()));
+    ProcessResult extracted =
+        runTool({"/usr/bin/env", "unzip", "-qq", "unzip-me.zip"}, unpacked.path());
+    ASSERT_EQ(0, extracted.exitCode) << extracted.err;
+    std::vector<std::string> expected = {c.member, "bundle.zip", "unzip-me.zip"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(expected, listDir(unpacked.path()));
+    EXPECT_TRUE(readFile(c.agent) == readFile(unpacked / c.member));
+  }
+  expectNothingLeftInTmp();
+}
+
+// Each bad input gets one line, status 1, and leaves nothing behind.
+TEST_F(PackTest, BadInputsFailCleanly) {
+  std::string bundle = makeBundleDir("b");
+  std::string agent = makeAgent("agent.zip");
+  std::string goodPackage = dir_ / "good.run";
+  ASSERT_EQ(
+      0, pack({"--bootstrap", bootstrapBinary(), "--bundle", bundle, "-o", goodPackage}).exitCode);
+  writeFile(dir_ / "text.txt", "not a zip\n");
+  writeFile(dir_ / "script.sh", "#!/bin/sh\n", 0755);
+  std::string zipped = dir_ / "bundle.zip";
+  makeInfoZip(bundle, zipped);
+  writeFile(dir_ / "truncated.zip", readFile(zipped).substr(0, 100));
+  std::string corrupt = readFile(zipped);
+  corrupt[corrupt.find("hello\n")] ^= 0x20;  // stored, so the CRC no longer matches
+  writeFile(dir_ / "corrupt.zip", corrupt);
+  shellOrDie("mkdir '" + dir_.path() + "/empty' '" + dir_.path() + "/out-dir' '" + dir_.path() +
+             "/fifo' && mkfifo '" + dir_.path() + "/fifo/pipe'");
+  shellOrDie("mkdir -p '" + dir_.path() + "/nested/sub' && echo x > '" + dir_.path() +
+             "/nested/sub/install'");
+  makeInfoZip(dir_ / "nested", dir_ / "nested-install.zip");
+  shellOrDie("mkdir '" + dir_.path() + "/newline' && echo x > '" + dir_.path() + "/newline/a\nb'");
+
+  struct Case {
+    std::string what;
+    std::vector<std::string> args;
+    std::string fragment;
+  } cases[] = {
+      {"missing bundle", {"--bundle", dir_ / "nope"}, "cannot read bundle"},
+      {"bundle not a ZIP", {"--bundle", dir_ / "text.txt"}, "is not a ZIP archive"},
+      {"truncated bundle", {"--bundle", dir_ / "truncated.zip"}, "is not a ZIP archive"},
+      {"corrupt bundle", {"--bundle", dir_ / "corrupt.zip"}, "bad CRC"},
+      {"empty bundle directory", {"--bundle", dir_ / "empty"}, "is empty"},
+      {"FIFO in the bundle", {"--bundle", dir_ / "fifo"}, "not a regular file"},
+      {"line break in a name", {"--bundle", dir_ / "newline"}, "line break"},
+      {"missing bootstrap", {"--bootstrap", dir_ / "nope"}, "cannot read bootstrap"},
+      {"directory as bootstrap", {"--bootstrap", dir_ / "empty"}, "not a regular file"},
+      {"script as bootstrap", {"--bootstrap", dir_ / "script.sh"}, "not an ELF"},
+      {"package as bootstrap", {"--bootstrap", goodPackage}, "data after its ELF image"},
+      {"missing agent", {"--agent", dir_ / "nope.zip"}, "cannot read agent"},
+      {"agent not a ZIP", {"--agent", dir_ / "text.txt"}, "is not a ZIP archive"},
+      {"agent without top-level install",
+       {"--agent", dir_ / "nested-install.zip"},
+       "no \"install\""},
+      {"output under a file", {"-o", dir_ / "text.txt/out.run"}, "Not a directory"},
+      {"output in a missing directory", {"-o", dir_ / "nope/out.run"}, "No such file"},
+      {"output is a directory", {"-o", dir_ / "out-dir"}, "is a directory"},
+      {"level out of range", {"--level", "10"}, "--level"},
+      {"level for a ZIP bundle", {"--bundle", zipped, "--level", "1"}, "--level"},
+      {"unknown option", {"--compress"}, "unknown option"},
+  };
+  std::vector<std::string> before = listDir(dir_.path());
+  auto expectCleanFailure = [&](const Case& c, const std::map<std::string, std::string>& env) {
+    SCOPED_TRACE(c.what);
+    std::map<std::string, std::string> given;
+    for (size_t i = 0; i + 1 < c.args.size(); i += 2) given[c.args[i]] = c.args[i + 1];
+    std::vector<std::string> args = c.args;
+    if (given.count("--bootstrap") == 0)
+      args.insert(args.end(), {"--bootstrap", bootstrapBinary()});
+    if (given.count("--bundle") == 0) args.insert(args.end(), {"--bundle", bundle});
+    if (given.count("-o") == 0) args.insert(args.end(), {"-o", dir_ / "out.run"});
+    ProcessResult packed = pack(args, env);
+    EXPECT_EQ(1, packed.exitCode);
+    EXPECT_EQ(0u, packed.err.find("kv-pack: ")) << packed.err;
+    EXPECT_EQ(packed.err.size() - 1, packed.err.find('\n')) << "one line: " << packed.err;
+    EXPECT_NE(std::string::npos, packed.err.find(c.fragment)) << packed.err;
+    EXPECT_EQ("", packed.out);
+    EXPECT_EQ(before, listDir(dir_.path())) << "no output and no temporary file";
+    EXPECT_EQ(std::vector<std::string>{}, listDir(dir_ / "out-dir"));
+    expectNothingLeftInTmp();
+  };
+  for (const Case& c : cases) expectCleanFailure(c, {});
+  expectCleanFailure({"bad SOURCE_DATE_EPOCH", {}, "SOURCE_DATE_EPOCH"},
+                     {{"SOURCE_DATE_EPOCH", "yesterday"}});
+}
+
+// Once installed, kv-pack finds the bootstrap without being told.
+TEST_F(PackTest, FindsTheBootstrapBesideItself) {
+  struct Case {
+    std::string packAt, bootstrapAt;
+  } cases[] = {
+      {"prefix/bin/kv-pack", "prefix/lib/kv-bootstrap/kv-bootstrap"},
+      {"build/kv-pack", "build/kv-bootstrap"},
+      {"lonely/kv-pack", ""},
+  };
+  std::string bundle = makeBundleDir("b");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.packAt);
+    std::string packCopy = dir_ / c.packAt;
+    copyCreatingDirs(packBinary(), packCopy);
+    if (!c.bootstrapAt.empty()) copyCreatingDirs(bootstrapBinary(), dir_ / c.bootstrapAt);
+    std::string output = dir_ / "out.run";
+    unlink(output.c_str());
+    ProcessResult packed = runProcess(
+        {{packCopy, "--bundle", bundle, "-o", output}, {{"TMPDIR", tmpDir()}}, {}, "", ""});
+    if (c.bootstrapAt.empty()) {
+      EXPECT_EQ(1, packed.exitCode);
+      EXPECT_NE(std::string::npos, packed.err.find("--bootstrap")) << packed.err;
+      EXPECT_FALSE(fileExists(output));
+    } else {
+      ASSERT_EQ(0, packed.exitCode) << packed.err;
+      std::string bootstrap = readFile(bootstrapBinary());
+      EXPECT_EQ(0, readFile(output).compare(0, bootstrap.size(), bootstrap));
+    }
+  }
+}
+
+TEST_F(PackTest, OutputIsExecutableAsTheUmaskAllows) {
+  std::string bundle = makeBundleDir("b");
+  struct Case {
+    const char* umask;
+    mode_t mode;
+  } cases[] = {{"022", 0755}, {"077", 0700}, {"002", 0775}};
+  for (const Case& c : cases) {
+    std::string output = dir_ / "out.run";
+    unlink(output.c_str());
+    ProcessResult packed = runProcess(
+        {{"/bin/sh", "-c", std::string("umask ") + c.umask + " && exec \"$@\"", "sh", packBinary(),
+          "--bootstrap", bootstrapBinary(), "--bundle", bundle, "-o", output},
+         {{"TMPDIR", tmpDir()}},
+         {},
+         "",
+         ""});
+    ASSERT_EQ(0, packed.exitCode) << packed.err;
+    struct stat status;
+    ASSERT_EQ(0, stat(output.c_str(), &status));
+    EXPECT_EQ(c.mode, status.st_mode & 07777) << "umask " << c.umask;
+  }
+}
+
+// ZIP64 records, reached by lowering the limit where they begin: from every
+// member size and offset, from the central directory only, and from the
+// second member's offset on.
+TEST_F(PackTest, Zip64RecordsReadBackIntact) {
+  std::string bundle = dir_ / "bundle.zip";
+  makeInfoZip(makeBundleDir("b"), bundle);
+  std::string agent = makeAgent("agent.zip");
+  size_t image = readFile(bootstrapBinary()).size();
+  size_t bundleSize = readFile(bundle).size();
+  for (size_t threshold : {size_t{1}, image + bundleSize + 200, image + 100}) {
+    SCOPED_TRACE(threshold);
+    std::string output = dir_ / "out.run";
+    ProcessResult packed =
+        pack({"--bootstrap", bootstrapBinary(), "--bundle", bundle, "--agent", agent, "-o", output},
+             {{"KV_PACK_TEST_ZIP64_THRESHOLD", std::to_string(threshold)}});
+    ASSERT_EQ(0, packed.exitCode) << packed.err;
+    std::string tail = readFile(output);
+    tail = tail.substr(tail.size() - 22 - 20 - 56);
+    EXPECT_EQ(0u, tail.find("PK\x06\x06")) << "ZIP64 end record, locator, end record";
+
+    ProcessResult read = runTool({"/usr/bin/env", "python3", "-c",
+                                  "import sys, zipfile\n"
+                                  "z = zipfile.ZipFile(sys.argv[1])\n"
+                                  "assert z.testzip() is None\n"
+                                  "print(' '.join(i.filename for i in z.infolist()))\n"
+                                  "sys.stdout.flush()\n"
+                                  "assert z.read('bundle.zip') == open(sys.argv[2], 'rb').read()\n",
+                                  output, bundle});
+    EXPECT_EQ(0, read.exitCode) << read.err;
+    EXPECT_EQ("bundle.zip InstallAgent.zip\n", read.out);
+    ScopedTempDir unpacked;
+    ProcessResult extracted =
+        runTool({"/usr/bin/env", "unzip", "-qq", output, "-d", unpacked.path()});
+    EXPECT_EQ(0, extracted.exitCode) << extracted.err;
+    EXPECT_TRUE(readFile(bundle) == readFile(unpacked / "bundle.zip"));
+  }
+}
+
+// A stopped run removes its staging directory and half-written package,
+// then ends by the signal it got.
+TEST_F(PackTest, TerminatedRunLeavesNothingBehind) {
+  std::string bundle = dir_ / "big";
+  shellOrDie("mkdir '" + bundle + "' && head -c 48M /dev/urandom > '" + bundle + "/noise'");
+  std::string output = dir_ / "out.run";
+  Command command{{packBinary(), "--level", "9", "--bootstrap", bootstrapBinary(), "--bundle",
+                   bundle, "-o", output},
+                  {{"TMPDIR", tmpDir()}},
+                  {"SOURCE_DATE_EPOCH"},
+                  "",
+                  ""};
+  int pid = startProcess(command);
+  // Wait until zip is at work in the staging directory.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  std::vector<std::string> staging;
+  while (std::chrono::steady_clock::now() < deadline) {
+    staging = listDir(tmpDir());
+    if (!staging.empty() && listDir(tmpDir() + "/" + staging[0]).size() >= 2) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_EQ(1u, staging.size());
+  kill(pid, SIGTERM);
+  ProcessResult ended = waitProcess(pid);
+  EXPECT_EQ(SIGTERM, ended.termSignal);
+  expectNothingLeftInTmp();
+  EXPECT_EQ((std::vector<std::string>{"big", "tmp"}), listDir(dir_.path()));
+}
+
+TEST_F(PackTest, HelpTellsEveryOptionAndRule) {
+  ProcessResult help = pack({"--help"});
+  EXPECT_EQ(0, help.exitCode);
+  for (const char* word : {"--bootstrap", "--bundle", "--agent", "--level", "-o",
+                           "SOURCE_DATE_EPOCH", "InstallAgent_", "Exit status"})
+    EXPECT_NE(std::string::npos, help.out.find(word)) << word;
+}
+
+}  // namespace
