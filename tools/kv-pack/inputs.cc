@@ -16,8 +16,8 @@ namespace {
 // unzip reads its archive argument as a wildcard pattern and prefers another
 // file that the pattern matches ("setup[1].zip" opens "setup1.zip"), so it
 // only ever sees a fixed name: a link in our staging directory.
-bool startUnzip(const StagingDir& staging, const char* option, const std::string& path,
-                const std::string& linkName, Child* child, std::string* err) {
+bool startUnzip(const StagingDir& staging, const std::string& linkName, const char* option,
+                const std::string& path, Child* child, std::string* err) {
   std::string link = staging / linkName;
   if (symlink(absolutePath(path).c_str(), link.c_str()) != 0) {
     *err = errnoText("cannot link " + link);
@@ -88,7 +88,7 @@ void ZipTest::start(const StagingDir& staging, const std::string& path, const st
   std::string linkName = "test-" + role + ".zip";
   for (char& c : linkName)
     if (c == ' ') c = '-';
-  started_ = startUnzip(staging, "-tqq", path, linkName, &child_, &startError_);
+  started_ = startUnzip(staging, linkName, "-tqq", path, &child_, &startError_);
 }
 
 bool ZipTest::passed(std::string* err) {
@@ -117,7 +117,7 @@ bool checkZipArchive(const StagingDir& staging, const std::string& path, const s
 
 bool checkAgentHasInstall(const StagingDir& staging, const std::string& path, std::string* err) {
   Child child;
-  if (!startUnzip(staging, "-Z1", path, "list-agent.zip", &child, err)) return false;
+  if (!startUnzip(staging, "list-agent.zip", "-Z1", path, &child, err)) return false;
   ChildResult result = child.wait();
   if (!result.succeeded()) {
     *err = "cannot list agent " + path + ": " + unzipComplaint(result);
