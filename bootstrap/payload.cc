@@ -1,5 +1,7 @@
 #include "bootstrap/payload.h"
 
+#include <unistd.h>
+
 #include "bootstrap/paths.h"
 #include "bootstrap/report.h"
 #include "bootstrap/shell.h"
@@ -10,9 +12,19 @@ std::string payloadExtractCommand(const std::string& package, const std::string&
   return "unzip -qq " + quoteIfNeeded(package) + " -d " + quoteIfNeeded(destDir);
 }
 
+std::string packageNameForUnzip(const std::string& package, int pid) {
+  // unzip matches wildcards in an archive's file name against the directory
+  // and opens whatever matches: setup[1].run would open a setup1.run beside it.
+  // The process's own /proc entry names the very same file without them.
+  std::string fileName = package.substr(package.find_last_of('/') + 1);
+  if (fileName.find_first_of("*?[") == std::string::npos) return package;
+  return "/proc/" + std::to_string(pid) + "/exe";
+}
+
 int extractPayload(const std::string& destDir) {
+  const std::string package = packageNameForUnzip(executablePath(), getpid());
   ChildOutcome unzip =
-      ChildOutcome::fromWaitStatus(runShellCommand(payloadExtractCommand(executablePath(), destDir)));
+      ChildOutcome::fromWaitStatus(runShellCommand(payloadExtractCommand(package, destDir)));
   // Exit code 1 is only a warning (such as bytes ahead of the archive); anything
   // else means the package is damaged and what came out cannot be trusted.
   if (!unzip.exitedWith(0) && !unzip.exitedWith(1)) return kPayloadExtractionFailed;

@@ -9,6 +9,10 @@ extern const char kBundleName[];
 /// The command that unpacks the archive appended to `package` into destDir.
 std::string payloadExtractCommand(const std::string& package, const std::string& destDir);
 
+/// The name to give unzip for the package file: its path, or the process's
+/// /proc entry when the file name holds a character unzip takes for a wildcard.
+std::string packageNameForUnzip(const std::string& package, int pid);
+
 /// Unpacks the archive appended to the running executable into destDir.
 /// Returns 0, or kPayloadExtractionFailed when unzip failed or no bundle came out.
 int extractPayload(const std::string& destDir);

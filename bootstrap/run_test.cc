@@ -115,6 +115,23 @@ TEST_F(BootstrapRunTest, PackageNamesThatNeedQuotingWork) {
   expectNoWorkDirLeft();
 }
 
+// unzip would take the brackets for a wildcard and open the decoy beside it.
+TEST_F(BootstrapRunTest, PackageNamedLikeAWildcardUnpacksItself) {
+  makeAgentZip(tmp_ / "decoy-agent.zip", probeAgentScript(tmp_ / "decoy.record"));
+  makePackage({tmp_ / "setup1.run", {{"decoy.txt", "x\n"}}, tmp_ / "decoy-agent.zip", ""});
+  makePackage({tmp_ / "setupA.run", {{"decoy.txt", "x\n"}}, tmp_ / "decoy-agent.zip", ""});
+  for (const char* name : {"setup[1].run", "setup?.run", "setup*.run"}) {
+    SCOPED_TRACE(name);
+    std::string package = packageWithProbe(tmp_ / name);
+    ProcessResult result = runPackage(package, tmp_.path());
+    EXPECT_EQ(0, result.exitCode) << result.err;
+    EXPECT_EQ(2u, readRecordedArgs(record()).size());
+    EXPECT_FALSE(fileExists(tmp_ / "decoy.record"));
+    unlink(record().c_str());
+    unlink(package.c_str());
+  }
+}
+
 TEST_F(BootstrapRunTest, PackageDeepInALongPathFindsItself) {
   std::string dir = tmp_.path();
   while (dir.size() < 1500) dir += "/" + std::string(60, 'd');
