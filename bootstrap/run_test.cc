@@ -84,6 +84,20 @@ TEST_F(BootstrapRunTest, GoodPackageRunsTheAgentAndRemovesTheWorkDirectory) {
   expectNoWorkDirLeft();
 }
 
+TEST_F(BootstrapRunTest, UserArgumentsReachTheAgentExactlyAsGiven) {
+  std::string package = packageWithProbe(tmp_ / "setup.run");
+  std::string marker = tmp_ / "must-not-exist";
+  std::vector<std::string> args = {"-installdir", "/opt/My Apps", "$(touch " + marker + ")",
+                                   "a; touch " + marker, "'quoted'", "\"double\"", "*", "~",
+                                   "", "last"};
+  ProcessResult result = runPackage(package, tmp_.path(), args, Command{{}, {}, {}, tmp_.path(), ""});
+  EXPECT_EQ(0, result.exitCode) << result.err;
+  std::vector<std::string> argv = readRecordedArgs(record());
+  ASSERT_EQ(args.size() + 2, argv.size());
+  for (size_t i = 0; i < args.size(); ++i) EXPECT_EQ(args[i], argv[i + 2]);
+  EXPECT_FALSE(fileExists(marker));
+}
+
 TEST_F(BootstrapRunTest, UnitTestModeUnpacksNextToTheExecutable) {
   ASSERT_EQ(0, mkdir((tmp_ / "here").c_str(), 0755));
   std::string package = packageWithProbe(tmp_ / "here/setup.run");
