@@ -241,20 +241,20 @@ std::vector<std::string> readRecordedArgs(const std::string& recordPath) {
   return args;
 }
 
-void makePackage(const PackageSpec& spec) {
+void makePackage(const PackageSpec& recipe) {
   ScopedTempDir stage;
   std::string bundleDir = stage / "bundle";
-  for (const auto& [name, contents] : spec.bundleFiles) {
+  for (const auto& [name, contents] : recipe.bundleFiles) {
     std::string path = bundleDir + "/" + name;
     shellOrDie("mkdir -p " + quoteIfNeeded(path.substr(0, path.rfind('/'))));
     writeFile(path, contents);
   }
-  Command pack{{packBinary(), "--bootstrap", spec.bootstrap.empty() ? bootstrapBinary() : spec.bootstrap,
-                "--bundle", bundleDir, "-o", spec.output},
+  Command pack{{packBinary(), "--bootstrap", recipe.bootstrap.empty() ? bootstrapBinary() : recipe.bootstrap,
+                "--bundle", bundleDir, "-o", recipe.output},
                {}, {}, "", ""};
-  if (!spec.agentZip.empty()) {
+  if (!recipe.agentZip.empty()) {
     pack.argv.push_back("--agent");
-    pack.argv.push_back(spec.agentZip);
+    pack.argv.push_back(recipe.agentZip);
   }
   ProcessResult result = runProcess(pack);
   ASSERT_EQ(0, result.exitCode) << result.err;

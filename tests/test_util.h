@@ -86,6 +86,6 @@ struct PackageSpec {
 };
 
 /// Builds a real package with kv-pack; fails the test when kv-pack fails.
-void makePackage(const PackageSpec& spec);
+void makePackage(const PackageSpec& recipe);
 
 #endif  // KV_TESTS_TEST_UTIL_H_

@@ -105,7 +105,7 @@ Child::~Child() {
   }
 }
 
-void Child::start(const ChildSpec& spec) {
+void Child::start(const ChildSpec& request) {
   int outPipe[2], errPipe[2];
   if (pipe2(outPipe, O_CLOEXEC) != 0) {
     result_.err = errnoText("pipe");
@@ -121,22 +121,22 @@ void Child::start(const ChildSpec& spec) {
   UniqueFd errWrite(errPipe[1]);
 
   SpawnActions actions;
-  const std::string& input = spec.stdinPath.empty() ? std::string("/dev/null") : spec.stdinPath;
+  const std::string& input = request.stdinPath.empty() ? std::string("/dev/null") : request.stdinPath;
   posix_spawn_file_actions_addopen(actions.get(), 0, input.c_str(), O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(actions.get(), outWrite.get(), 1);
   posix_spawn_file_actions_adddup2(actions.get(), errWrite.get(), 2);
-  if (!spec.workDir.empty())
-    posix_spawn_file_actions_addchdir_np(actions.get(), spec.workDir.c_str());
+  if (!request.workDir.empty())
+    posix_spawn_file_actions_addchdir_np(actions.get(), request.workDir.c_str());
 
-  std::vector<std::string> args = spec.argv;
-  std::vector<std::string> env = childEnvironment(spec.setEnv);
+  std::vector<std::string> args = request.argv;
+  std::vector<std::string> env = childEnvironment(request.setEnv);
   std::vector<char*> argPointers = pointersTo(args);
   std::vector<char*> envPointers = pointersTo(env);
   pid_t pid = 0;
   int spawnError = posix_spawnp(&pid, argPointers[0], actions.get(), nullptr, argPointers.data(),
                                 envPointers.data());
   if (spawnError != 0) {
-    result_.err = spec.argv[0] + ": " + strerror(spawnError);
+    result_.err = request.argv[0] + ": " + strerror(spawnError);
     return;
   }
   pid_ = pid;
@@ -161,8 +161,8 @@ ChildResult Child::wait() {
   return result_;
 }
 
-ChildResult runChild(const ChildSpec& spec) {
+ChildResult runChild(const ChildSpec& request) {
   Child child;
-  child.start(spec);
+  child.start(request);
   return child.wait();
 }

@@ -43,7 +43,7 @@ class Child {
   Child& operator=(const Child&) = delete;
 
   /// A failure to start shows in the result of wait().
-  void start(const ChildSpec& spec);
+  void start(const ChildSpec& request);
   ChildResult wait();
 
  private:
@@ -53,6 +53,6 @@ class Child {
 };
 
 /// Starts the program and waits for its end.
-ChildResult runChild(const ChildSpec& spec);
+ChildResult runChild(const ChildSpec& request);
 
 #endif  // KV_TOOLS_KV_PACK_CHILD_PROCESS_H_
