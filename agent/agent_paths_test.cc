@@ -14,28 +14,6 @@ namespace {
 
 const std::string kCacheSubdir = ".korvex/installagent/V7031c/tux64le/";
 
-// Sets (or, given nullopt, unsets) a variable for one scope and restores it.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
-    if (const char* old = getenv(name)) old_ = old;
-    set(value);
-  }
-  ~ScopedEnv() { set(old_); }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  void set(const std::optional<std::string>& value) {
-    if (value)
-      setenv(name_.c_str(), value->c_str(), 1);
-    else
-      unsetenv(name_.c_str());
-  }
-  std::string name_;
-  std::optional<std::string> old_;
-};
-
 // A test's own HOME, so the real user's cache is never touched.
 class AgentCacheTest : public testing::Test {
  protected:

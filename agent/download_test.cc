@@ -43,28 +43,6 @@ fUeLucGWpQt6uGlPRBCuxHx24HSslUxsV3vypxp3rMxmGtN0LkYD+41n
 -----END PRIVATE KEY-----
 )";
 
-// Sets (or, given nullopt, unsets) a variable for one scope and restores it.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
-    if (const char* old = getenv(name)) old_ = old;
-    set(value);
-  }
-  ~ScopedEnv() { set(old_); }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  void set(const std::optional<std::string>& value) {
-    if (value)
-      setenv(name_.c_str(), value->c_str(), 1);
-    else
-      unsetenv(name_.c_str());
-  }
-  std::string name_;
-  std::optional<std::string> old_;
-};
-
 // ReportFn is a plain function pointer, so what it is given lands here.
 std::vector<std::pair<std::string, bool>> gReported;
 

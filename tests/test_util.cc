@@ -39,6 +39,20 @@ ScopedTempDir::~ScopedTempDir() {
     ADD_FAILURE() << "could not remove " << path_;
 }
 
+ScopedEnv::ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
+  if (const char* old = getenv(name)) old_ = old;
+  set(value);
+}
+
+ScopedEnv::~ScopedEnv() { set(old_); }
+
+void ScopedEnv::set(const std::optional<std::string>& value) {
+  if (value)
+    setenv(name_.c_str(), value->c_str(), 1);
+  else
+    unsetenv(name_.c_str());
+}
+
 namespace {
 
 std::vector<std::string> buildEnvironment(const Command& command) {

@@ -2,6 +2,7 @@
 #define KV_TESTS_TEST_UTIL_H_
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,21 @@ class ScopedTempDir {
 
  private:
   std::string path_;
+};
+
+/// Sets (or, given nullopt, unsets) an environment variable for one scope and
+/// restores it.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::optional<std::string>& value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  void set(const std::optional<std::string>& value);
+  std::string name_;
+  std::optional<std::string> old_;
 };
 
 /// How a child process ended and what it printed.
