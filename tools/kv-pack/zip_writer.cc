@@ -75,6 +75,22 @@ void putUnixOwner(std::string& out, const ZipMemberInfo& info) {
 
 }  // namespace
 
+// The run of fields local and central headers have in common, from the version
+// needed to extract up to the extra field's length.
+void ZipWriter::putSharedFields(std::string& header, const Entry& entry, size_t extraSize) const {
+  bool bigSize = needsZip64(entry.size);
+  put16(header, bigSize ? kNeededZip64 : kNeededStored);
+  put16(header, 0);  // flags
+  put16(header, 0);  // stored
+  put32(header, dosDateTime(entry.info.mtime, entry.info.dosTimeInUtc));
+  put32(header, entry.crc);
+  uint32_t size32 = bigSize ? kMarker32 : static_cast<uint32_t>(entry.size);
+  put32(header, size32);
+  put32(header, size32);
+  put16(header, static_cast<uint32_t>(entry.info.name.size()));
+  put16(header, static_cast<uint32_t>(extraSize));
+}
+
 std::string ZipWriter::localHeader(const Entry& entry) const {
   const ZipMemberInfo& info = entry.info;
   bool bigSize = needsZip64(entry.size);
@@ -94,16 +110,7 @@ std::string ZipWriter::localHeader(const Entry& entry) const {
 
   std::string header;
   put32(header, kLocalSignature);
-  put16(header, bigSize ? kNeededZip64 : kNeededStored);
-  put16(header, 0);  // flags
-  put16(header, 0);  // stored
-  put32(header, dosDateTime(info.mtime, info.dosTimeInUtc));
-  put32(header, entry.crc);
-  uint32_t size32 = bigSize ? kMarker32 : static_cast<uint32_t>(entry.size);
-  put32(header, size32);
-  put32(header, size32);
-  put16(header, static_cast<uint32_t>(info.name.size()));
-  put16(header, static_cast<uint32_t>(extra.size()));
+  putSharedFields(header, entry, extra.size());
   return header + info.name + extra;
 }
 
@@ -132,16 +139,7 @@ std::string ZipWriter::centralHeader(const Entry& entry) const {
   std::string header;
   put32(header, kCentralSignature);
   put16(header, kMadeByUnixZip30);
-  put16(header, bigSize ? kNeededZip64 : kNeededStored);
-  put16(header, 0);  // flags
-  put16(header, 0);  // stored
-  put32(header, dosDateTime(info.mtime, info.dosTimeInUtc));
-  put32(header, entry.crc);
-  uint32_t size32 = bigSize ? kMarker32 : static_cast<uint32_t>(entry.size);
-  put32(header, size32);
-  put32(header, size32);
-  put16(header, static_cast<uint32_t>(info.name.size()));
-  put16(header, static_cast<uint32_t>(extra.size()));
+  putSharedFields(header, entry, extra.size());
   put16(header, 0);  // comment length
   put16(header, 0);  // disk number
   put16(header, 0);  // internal attributes: zip -0 never marks text

@@ -45,6 +45,7 @@ class ZipWriter {
   };
 
   bool needsZip64(uint64_t value) const { return value >= zip64Threshold_; }
+  void putSharedFields(std::string& header, const Entry& entry, size_t extraSize) const;
   std::string localHeader(const Entry& entry) const;
   std::string centralHeader(const Entry& entry) const;
   std::string endRecords(uint64_t directoryOffset, uint64_t directorySize) const;
