@@ -6,15 +6,19 @@
 #   bench/run.sh [BUILD_DIR]        (make bench; BUILD_DIR defaults to build)
 #
 # Environment:
-#   BENCH_RUNS        timed runs of each command in the large cases (default 5)
+#   BENCH_RUNS        timed runs of each command in the large cases (default 7)
 #   BENCH_SMALL_RUNS  timed runs in the cached-agent case, a few ms each (default 31)
 #   TMPDIR            the scratch directory is made under it (default /var/tmp)
+#   BENCH_TIMES_DIR   when set, every run's time (microseconds) and peak memory
+#                     (KiB) is copied there, one file per command
 #
 # Every command is run once untimed first, then the compared commands take
 # turns run by run (the first of each round rotating), so that the page cache
 # and the load of the machine weigh on all of them alike. The page cache is
-# not dropped: all files stay cached (the machine needs about 4 GiB of free
-# memory for that), so the figures are warm-cache figures.
+# not dropped: all inputs stay cached (the machine needs about 4 GiB of free
+# memory for that), so the figures are warm-cache figures: inputs come from
+# memory, and what a command writes goes to the page cache, from where the
+# sync before the next run (untimed) takes it to disk.
 #
 # Only loopback is used: the install agents are served by an nginx of our own
 # on 127.0.0.1. Packages are unpacked in /tmp, where the bootstrap always
@@ -24,7 +28,7 @@ export LC_ALL=C
 
 root_dir="$(cd "$(dirname "$0")/.." && pwd)"
 build_dir="${1:-$root_dir/build}"
-runs="${BENCH_RUNS:-5}"
+runs="${BENCH_RUNS:-7}"
 small_runs="${BENCH_SMALL_RUNS:-31}"
 bootstrap_bin="$build_dir/kv-bootstrap"
 kvpack_bin="$build_dir/kv-pack"
@@ -104,10 +108,13 @@ mkdir "$times" "$logs"
 # --- Timing ------------------------------------------------------------------
 
 # Runs one command; its time in microseconds goes to $times/NAME. A function
-# NAME_prepare, when there is one, runs first, untimed.
+# NAME_prepare, when there is one, runs first, untimed. So does a sync: the
+# gigabyte that the previous command wrote is then on disk, and its write-back
+# does not fall into whichever command happens to come next.
 time_one() {
   local name="$1" log="$logs/$1.log" t0 t1
   if declare -F "${name}_prepare" >/dev/null; then "${name}_prepare"; fi
+  sync
   t0="$EPOCHREALTIME"
   if ! "$name" >/dev/null 2>"$log"; then
     cat "$log" >&2
@@ -496,6 +503,11 @@ row "4" "" "$(median_us pack_zip)" \
 # Figures in their numbered order, each one's rows in the order they were made.
 sort -t "$(printf '\t')" -k1,1n -k2,2n "$table" | cut -f 3- >"$table.sorted"
 mv "$table.sorted" "$table"
+
+if [ -n "${BENCH_TIMES_DIR:-}" ]; then
+  mkdir -p "$BENCH_TIMES_DIR"
+  cp "$times"/* "$BENCH_TIMES_DIR"/
+fi
 
 echo
 echo "Medians of $runs runs ($small_runs for the cached-agent run); ratio = ours / compared with."
