@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "agent/agent_paths.h"
+#include "agent/curl_library.h"
 #include "bootstrap/interrupt.h"
 #include "bootstrap/paths.h"
 
@@ -16,7 +17,7 @@ namespace {
 
 const char kUrlVariable[] = "KV_INTERNAL_INSTALL_AGENT_URL";
 
-using CurlHandle = std::unique_ptr<CURL, decltype(&curl_easy_cleanup)>;
+using CurlHandle = std::unique_ptr<CURL, void (*)(CURL*)>;
 
 // The archive being written; closed on every path, and closed explicitly on
 // success so that a failing close (a full disk that stdio noticed only then)
@@ -50,8 +51,8 @@ std::string downloadFailure(const std::string& url, const std::string& why) {
   return "Failed to download the TVE Installer from " + url + "Error : " + why;
 }
 
-std::string downloadFailure(const std::string& url, CURLcode code) {
-  return downloadFailure(url, curl_easy_strerror(code));
+std::string downloadFailure(const CurlLibrary& lib, const std::string& url, CURLcode code) {
+  return downloadFailure(url, lib.easy_strerror(code));
 }
 
 int abortOnInterrupt(void* /*unused*/, curl_off_t /*dltotal*/, curl_off_t /*dlnow*/,
@@ -62,22 +63,23 @@ int abortOnInterrupt(void* /*unused*/, curl_off_t /*dltotal*/, curl_off_t /*dlno
 // Redirects, the stall limit and the interrupt check hold for every request
 // made on the handle. A redirect loop keeps bytes flowing, so only a limit on
 // the hops ends it.
-CURLcode setTransferOptions(CURL* curl, const TransferLimits& limits) {
-  CURLcode code = curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-  if (code == CURLE_OK) code = curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
-  if (code == CURLE_OK) code = curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  if (code == CURLE_OK) code = curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, limits.stallSeconds);
-  if (code == CURLE_OK) code = curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+CURLcode setTransferOptions(const CurlLibrary& lib, CURL* curl, const TransferLimits& limits) {
+  CURLcode code = lib.easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+  if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
+  if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, limits.stallSeconds);
+  if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
   if (code == CURLE_OK)
-    code = curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION,
-                            static_cast<curl_xferinfo_callback>(abortOnInterrupt));
+    code = lib.easy_setopt(curl, CURLOPT_XFERINFOFUNCTION,
+                           static_cast<curl_xferinfo_callback>(abortOnInterrupt));
   return code;
 }
 
 // A transfer cut short by SIGTERM or SIGHUP is not reported: the process is
 // about to end by that signal.
-bool transferFailed(const std::string& url, CURLcode code, ReportFn report) {
-  if (pendingInterrupt() == 0) report(downloadFailure(url, code), true);
+bool transferFailed(const CurlLibrary& lib, const std::string& url, CURLcode code,
+                    ReportFn report) {
+  if (pendingInterrupt() == 0) report(downloadFailure(lib, url, code), true);
   return false;
 }
 
@@ -95,9 +97,20 @@ size_t writeCallback(char* data, size_t size, size_t count, void* file) {
   return fwrite(data, 1, size * count, static_cast<FILE*>(file));
 }
 
-bool downloadInstallAgent(const std::string& destPath, ReportFn report) {
+std::string installAgentUrl() {
   const char* url = getenv(kUrlVariable);
-  return fetchAgentArchive(url != nullptr ? url : kAgentPaths.kAgentUrl, destPath, report);
+  return url != nullptr ? url : kAgentPaths.kAgentUrl;
+}
+
+const CurlLibrary* curlLibraryFor(const std::string& url, ReportFn report) {
+  std::string why;
+  const CurlLibrary* lib = loadCurlLibrary(&why);
+  if (lib == nullptr) report(initFailure(url, why), true);
+  return lib;
+}
+
+bool downloadInstallAgent(const std::string& destPath, ReportFn report) {
+  return fetchAgentArchive(installAgentUrl(), destPath, report);
 }
 
 // The two strings' order is the interface every caller already uses.
@@ -110,35 +123,40 @@ bool fetchAgentArchive(const std::string& url, const std::string& destPath, Repo
     return false;
   }
 
-  CurlHandle curl(limits.newHandle(), curl_easy_cleanup);
+  const CurlLibrary* loaded = curlLibraryFor(url, report);
+  if (loaded == nullptr) return false;
+  const CurlLibrary& lib = *loaded;
+
+  CurlHandle curl(limits.newHandle != nullptr ? limits.newHandle() : lib.easy_init(),
+                  lib.easy_cleanup);
   if (!curl) {
-    report(initFailure(url, curl_easy_strerror(CURLE_FAILED_INIT)), true);
+    report(initFailure(url, lib.easy_strerror(CURLE_FAILED_INIT)), true);
     return false;
   }
-  CURLcode code = curl_easy_setopt(curl.get(), CURLOPT_URL, url.c_str());
+  CURLcode code = lib.easy_setopt(curl.get(), CURLOPT_URL, url.c_str());
   if (code != CURLE_OK) {
-    report(initFailure(url, curl_easy_strerror(code)), true);
+    report(initFailure(url, lib.easy_strerror(code)), true);
     return false;
   }
-  code = setTransferOptions(curl.get(), limits);
+  code = setTransferOptions(lib, curl.get(), limits);
   if (code != CURLE_OK) {
-    report(downloadFailure(url, code), true);
+    report(downloadFailure(lib, url, code), true);
     return false;
   }
 
   // Ask for the headers only: the tag decides whether the body is needed.
   ValidateString tagLine;
-  curl_easy_setopt(curl.get(), CURLOPT_NOBODY, 1L);
-  curl_easy_setopt(curl.get(), CURLOPT_HEADERFUNCTION,
+  lib.easy_setopt(curl.get(), CURLOPT_NOBODY, 1L);
+  lib.easy_setopt(curl.get(), CURLOPT_HEADERFUNCTION,
                    static_cast<curl_write_callback>(headerCallback));
-  curl_easy_setopt(curl.get(), CURLOPT_HEADERDATA, static_cast<void*>(&tagLine));
-  code = curl_easy_perform(curl.get());
-  if (code != CURLE_OK) return transferFailed(url, code, report);
+  lib.easy_setopt(curl.get(), CURLOPT_HEADERDATA, static_cast<void*>(&tagLine));
+  code = lib.easy_perform(curl.get());
+  if (code != CURLE_OK) return transferFailed(lib, url, code, report);
 
   long status = 0;
-  code = curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status);
+  code = lib.easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status);
   if (code != CURLE_OK) {
-    report(downloadFailure(url, code), true);
+    report(downloadFailure(lib, url, code), true);
     return false;
   }
   if (status == 404) {
@@ -158,29 +176,29 @@ bool fetchAgentArchive(const std::string& url, const std::string& destPath, Repo
   if (!findCachedAgent().empty() && isValidateStringCurrent(cacheRoot, tagLine)) return true;
 
   removeTreeIfExists(cacheRoot + kAgentPaths.kAgentDirName);
-  curl_easy_setopt(curl.get(), CURLOPT_NOBODY, 0L);
-  curl_easy_setopt(curl.get(), CURLOPT_HTTPGET, 1L);
-  curl_easy_setopt(curl.get(), CURLOPT_HEADERFUNCTION, static_cast<curl_write_callback>(nullptr));
-  curl_easy_setopt(curl.get(), CURLOPT_HEADERDATA, static_cast<void*>(nullptr));
-  code = curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION,
+  lib.easy_setopt(curl.get(), CURLOPT_NOBODY, 0L);
+  lib.easy_setopt(curl.get(), CURLOPT_HTTPGET, 1L);
+  lib.easy_setopt(curl.get(), CURLOPT_HEADERFUNCTION, static_cast<curl_write_callback>(nullptr));
+  lib.easy_setopt(curl.get(), CURLOPT_HEADERDATA, static_cast<void*>(nullptr));
+  code = lib.easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION,
                           static_cast<curl_write_callback>(writeCallback));
   if (code != CURLE_OK) {
     // Written as it stands, without a line end: whatever is reported next continues the line.
     const std::string message = "Failed to initialize CURL library to download the TVE Installer from " +
-                                url + " Error: " + curl_easy_strerror(code);
+                                url + " Error: " + lib.easy_strerror(code);
     fwrite(message.data(), 1, message.size(), stderr);
     fflush(stderr);
     return false;
   }
-  code = curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, static_cast<void*>(dest.get()));
+  code = lib.easy_setopt(curl.get(), CURLOPT_WRITEDATA, static_cast<void*>(dest.get()));
   if (code != CURLE_OK) {
-    report(downloadFailure(url, code), true);
+    report(downloadFailure(lib, url, code), true);
     return false;
   }
   // With a HEADERDATA but no header function, libcurl would write the headers into the archive.
-  curl_easy_setopt(curl.get(), CURLOPT_HEADERDATA, static_cast<void*>(nullptr));
-  code = curl_easy_perform(curl.get());
-  if (code != CURLE_OK) return transferFailed(url, code, report);
+  lib.easy_setopt(curl.get(), CURLOPT_HEADERDATA, static_cast<void*>(nullptr));
+  code = lib.easy_perform(curl.get());
+  if (code != CURLE_OK) return transferFailed(lib, url, code, report);
   if (!dest.close()) {
     report(downloadFailure(url, strerror(errno)), true);
     return false;

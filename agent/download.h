@@ -6,6 +6,7 @@
 
 #include <curl/curl.h>
 
+#include "agent/curl_library.h"
 #include "bootstrap/report.h"
 
 /// A transfer that receives no byte for this long is abandoned.
@@ -17,10 +18,17 @@ constexpr long kMaxRedirects = 30;
 /// Limits of one download; tests shorten the stall limit.
 struct TransferLimits {
   long stallSeconds = kStallTimeoutSeconds;
-  /// Makes the transfer handle. curl_easy_init fails only when memory runs
-  /// out, so tests put a failing one here to see that case reported.
-  CURL* (*newHandle)() = curl_easy_init;
+  /// Makes the transfer handle; nullptr: libcurl's curl_easy_init. That fails
+  /// only when memory runs out, so tests put a failing one here to see it reported.
+  CURL* (*newHandle)() = nullptr;
 };
+
+/// $KV_INTERNAL_INSTALL_AGENT_URL when it is set (even empty), else the built-in URL.
+std::string installAgentUrl();
+
+/// libcurl, loaded for a download from url; nullptr after reporting that it
+/// cannot be loaded.
+const CurlLibrary* curlLibraryFor(const std::string& url, ReportFn report);
 
 /// Fetches the agent archive from $KV_INTERNAL_INSTALL_AGENT_URL (when set, even
 /// empty) or the built-in URL. See fetchAgentArchive().

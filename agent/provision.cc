@@ -30,6 +30,9 @@ using DirHandle = std::unique_ptr<DIR, int (*)(DIR*)>;
 // The agent from the per-user cache: confirmed current by the server, or
 // downloaded and unpacked afresh.
 std::string provisionCachedAgent(const std::string& payloadDir, ReportFn report) {
+  // Without libcurl nothing can be fetched: say so before the cache is touched.
+  if (curlLibraryFor(installAgentUrl(), report) == nullptr) return std::string();
+
   const std::string cacheRoot = agentCacheRoot();
   const std::string agentDir = cacheRoot + kAgentPaths.kAgentDirName;
   makeDirs(agentDir, 0700);
