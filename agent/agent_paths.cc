@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 
 #include "bootstrap/paths.h"
@@ -100,9 +99,11 @@ bool isValidateStringCurrent(const std::string& dir, const ValidateString& value
   if (dir.empty() || value.empty()) return false;
   const std::string path = validateFilePath(dir);
   if (!pathExists(path)) return false;
-  std::ifstream file(path, std::ios::binary);
+  FileHandle file(fopen(path.c_str(), "rb"));
   if (!file) return false;
+  // Reading stops once the line is longer than the value: it cannot match then.
   std::string firstLine;
-  std::getline(file, firstLine, '\n');
+  for (int c; firstLine.size() <= value.size() && (c = getc(file.get())) != EOF && c != '\n';)
+    firstLine += static_cast<char>(c);
   return firstLine == value;
 }
