@@ -2,8 +2,8 @@
 # Installs the Debian packages the build, the tests and the demo need, when any is missing.
 set -eu
 
-packages="cmake ninja-build g++ make libcurl4-openssl-dev zlib1g-dev libgtest-dev zip unzip nginx-light python3
-  clang libclang-rt-14-dev clang-tidy man-db groff-base procps"
+packages="cmake ninja-build g++ make libcurl4-openssl-dev libcurl3-gnutls zlib1g-dev libgtest-dev zip unzip
+  nginx-light python3 clang libclang-rt-14-dev clang-tidy man-db groff-base procps debootstrap"
 
 missing=""
 for p in $packages; do

@@ -23,7 +23,7 @@ const char kHelp[] =
     "\n"
     "  --bootstrap FILE   the bootstrap program (an ELF file) to put in front;\n"
     "                     default: ../lib/kv-bootstrap/kv-bootstrap next to kv-pack,\n"
-    "                     else kv-bootstrap beside it\n"
+    "                     else stub/kv-bootstrap or kv-bootstrap beside it\n"
     "  --bundle DIR|ZIP   the application: a directory is zipped with Info-ZIP zip,\n"
     "                     names in byte order, symbolic links kept as links; a ZIP\n"
     "                     archive must pass \"unzip -t\" and is carried unchanged\n"
@@ -43,8 +43,10 @@ const char kHelp[] =
     "standard error starting with \"kv-pack: \", and no output file.\n";
 
 // Where an installed kv-pack finds the bootstrap, relative to its own
-// directory; the second is the build tree, where both programs sit together.
-const char* const kBootstrapBesidePack[] = {"../lib/kv-bootstrap/kv-bootstrap", "kv-bootstrap"};
+// directory; the others are in the build tree: the shipped bootstrap, else
+// the one built for the tests.
+const char* const kBootstrapBesidePack[] = {"../lib/kv-bootstrap/kv-bootstrap",
+                                            "stub/kv-bootstrap", "kv-bootstrap"};
 
 // Paths may hold any byte; the message must still be one line.
 std::string printable(const std::string& text) {

@@ -1,0 +1,35 @@
+#!/bin/sh
+# Builds the shipped bootstrap in the Debian 11 root (tools/stub-root.sh), so
+# that it starts on every x86-64 Linux with glibc 2.17 or later, and leaves it
+# as OUT/kv-bootstrap. The sources are seen read-only; OUT keeps the build
+# tree, so later runs only rebuild what changed.
+#
+# usage: build-stub.sh SOURCE_DIR OUT_DIR [-DNAME=VALUE ...]
+set -eu
+
+src=$(cd "$1" && pwd)
+mkdir -p "$2"
+out=$(cd "$2" && pwd)
+shift 2
+root=$("$src/tools/stub-root.sh")
+
+# The cache options are handed to the inner shell as its own arguments, so
+# that no value is ever parsed as shell text.
+inner='cmake -S /kv/src -B /kv/out/build -G Ninja -DCMAKE_BUILD_TYPE=Release -DKV_STUB_ONLY=ON \
+  -DBUILD_TESTING=OFF "$@" >/kv/out/configure.log 2>&1 || { cat /kv/out/configure.log >&2; exit 1; }
+cmake --build /kv/out/build --target kv-bootstrap'
+# A private mount namespace: the binds vanish with it, and concurrent builds
+# do not see each other's.
+unshare -m --propagation private sh -eu -c '
+  root=$1 src=$2 out=$3 inner=$4
+  shift 4
+  mkdir -p "$root/kv/src" "$root/kv/out"
+  mount --bind "$src" "$root/kv/src"
+  mount -o remount,bind,ro "$root/kv/src"
+  mount --bind "$out" "$root/kv/out"
+  mount -t proc proc "$root/proc"
+  exec chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LC_ALL=C \
+    sh -eu -c "$inner" sh "$@"
+' sh "$root" "$src" "$out" "$inner" "$@"
+cp "$out/build/kv-bootstrap" "$out/kv-bootstrap.new"
+mv "$out/kv-bootstrap.new" "$out/kv-bootstrap"
