@@ -75,8 +75,12 @@ std::vector<std::string> listDir(const std::string& path);
 /// The program's work directories currently in /tmp.
 std::vector<std::string> workDirsInTmp();
 
-/// Where the built programs and the sources are.
+/// Where the built programs and the sources are. bootstrapBinary() is the
+/// one under test: $KV_TEST_BOOTSTRAP when set, else the test build's.
 std::string bootstrapBinary();
+/// The bootstrap that vendors ship (built for every glibc from 2.17 on when
+/// the build makes one; else the test build's).
+std::string shippedBootstrap();
 std::string packBinary();
 std::string sourceDir();
 

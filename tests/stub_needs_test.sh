@@ -1,0 +1,38 @@
+#!/bin/sh
+# The shipped bootstrap starts on every x86-64 Linux with glibc 2.17 or later:
+# at load time it may need only libraries of the C library's own family, no
+# glibc symbol version above 2.17, and no C++ runtime or libcurl versions.
+#
+# usage: stub_needs_test.sh STUB
+set -eu
+stub=$1
+
+fail() {
+  echo "stub_needs_test: $*" >&2
+  exit 1
+}
+
+[ -f "$stub" ] || fail "no stub at $stub"
+needed=$(readelf -dW "$stub" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+[ -n "$needed" ] || fail "no NEEDED entries read from $stub"
+for library in $needed; do
+  case "$library" in
+    libc.so.6 | libdl.so.2 | libpthread.so.0 | libm.so.6 | librt.so.1 | ld-linux-x86-64.so.2) ;;
+    *) fail "needs $library at load time" ;;
+  esac
+done
+
+versions=$(readelf -VW "$stub" | sed -n 's/.*Name: \([A-Za-z_]*_[0-9.]*\).*/\1/p' | sort -u)
+[ -n "$versions" ] || fail "no symbol versions read from $stub"
+for version in $versions; do
+  case "$version" in
+    GLIBC_2.*) ;;
+    *) fail "needs symbol version $version" ;;
+  esac
+done
+highest=$(printf '%s\n' $versions | sed 's/^GLIBC_//' | sort -t. -k1,1n -k2,2n -k3,3n | tail -n 1)
+minor=$(echo "$highest" | cut -d. -f2)
+[ "$(echo "$highest" | cut -d. -f1)" = 2 ] && [ "$minor" -le 17 ] ||
+  fail "needs GLIBC_$highest; at most GLIBC_2.17 is allowed"
+
+echo "stub_needs_test: ok: needs $(echo $needed), highest GLIBC_$highest"
