@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "bootstrap/package_layout.h"
 #include "bootstrap/paths.h"
 
 #ifndef KV_AGENT_BASE_URL
@@ -33,7 +34,7 @@ AgentPaths buildAgentPaths() {
       kReleaseLabel,
       joiner,
       kPlatformTag,
-      "InstallAgent.zip",
+      kAgentZipName,
       agentBaseUrl() + "/pi_install_agent_pi_" + kReleaseLabel + joiner + kPlatformTag,
       kAgentDirName,
       ".korvex" + separator + kAgentDirName + separator + kReleaseLabel + separator +

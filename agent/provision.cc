@@ -10,20 +10,11 @@
 #include "agent/cache_lock.h"
 #include "agent/download.h"
 #include "bootstrap/interrupt.h"
+#include "bootstrap/package_layout.h"
 #include "bootstrap/paths.h"
 #include "bootstrap/shell.h"
 
 namespace {
-
-const char kVersionedAgentPrefix[] = "InstallAgent_";
-const char kVersionedAgentSuffix[] = ".zip";
-
-bool isVersionedAgentName(const std::string& name) {
-  const std::string prefix = kVersionedAgentPrefix;
-  const std::string suffix = kVersionedAgentSuffix;
-  return name.size() >= prefix.size() + suffix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
-         name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
 
 using DirHandle = std::unique_ptr<DIR, int (*)(DIR*)>;
 

@@ -6,8 +6,6 @@
 #include "bootstrap/report.h"
 #include "bootstrap/shell.h"
 
-const char kBundleName[] = "bundle.zip";
-
 std::string payloadExtractCommand(const std::string& package, const std::string& destDir) {
   return "unzip -qq " + quoteIfNeeded(package) + " -d " + quoteIfNeeded(destDir);
 }

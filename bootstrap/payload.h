@@ -3,8 +3,7 @@
 
 #include <string>
 
-/// The member every package must carry: the bundle handed to the install agent.
-extern const char kBundleName[];
+#include "bootstrap/package_layout.h"
 
 /// The command that unpacks the archive appended to `package` into destDir.
 std::string payloadExtractCommand(const std::string& package, const std::string& destDir);

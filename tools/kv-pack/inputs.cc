@@ -8,6 +8,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "bootstrap/package_layout.h"
 #include "tools/kv-pack/child_process.h"
 #include "tools/kv-pack/file_io.h"
 
@@ -132,11 +133,6 @@ bool checkAgentHasInstall(const StagingDir& staging, const std::string& path, st
 }
 
 std::string agentMemberName(const std::string& agentPath) {
-  static const std::string kPrefix = "InstallAgent_";
-  static const std::string kSuffix = ".zip";
   std::string name = agentPath.substr(agentPath.rfind('/') + 1);
-  bool versioned = name.size() >= kPrefix.size() + kSuffix.size() &&
-                   name.compare(0, kPrefix.size(), kPrefix) == 0 &&
-                   name.compare(name.size() - kSuffix.size(), kSuffix.size(), kSuffix) == 0;
-  return versioned ? name : "InstallAgent.zip";
+  return isVersionedAgentName(name) ? name : kAgentZipName;
 }

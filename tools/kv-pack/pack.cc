@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "bootstrap/package_layout.h"
 #include "tools/kv-pack/bundle_dir.h"
 #include "tools/kv-pack/file_io.h"
 #include "tools/kv-pack/inputs.h"
@@ -103,7 +104,7 @@ bool packPackage(const PackOptions& options, std::string* err) {
   // Taken before unzip reads the files and moves their access times, which
   // the "UT" field records as zip would see them.
   ZipMemberInfo bundleInfo, agentInfo;
-  bundleInfo.name = "bundle.zip";
+  bundleInfo.name = kBundleName;
   agentInfo.name = agentMemberName(options.agent);
   if ((!bundleIsDir && !memberInfo("bundle", options.bundle, options, &bundleInfo, err)) ||
       (!options.agent.empty() && !memberInfo("agent", options.agent, options, &agentInfo, err)))
@@ -121,7 +122,7 @@ bool packPackage(const PackOptions& options, std::string* err) {
 
   std::string bundleZip = options.bundle;
   if (bundleIsDir) {
-    bundleZip = staging / "bundle.zip";
+    bundleZip = staging / kBundleName;
     BundleZipOptions zipOptions{options.level, options.reproducible, options.epoch};
     if (!zipBundleDirectory(options.bundle, zipOptions, staging, bundleZip, err) ||
         !memberInfo("bundle", bundleZip, options, &bundleInfo, err))
