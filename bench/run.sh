@@ -9,6 +9,8 @@
 #   BENCH_RUNS        timed runs of each command in the large cases (default 7)
 #   BENCH_SMALL_RUNS  timed runs in the cached-agent case, a few ms each (default 31)
 #   TMPDIR            the scratch directory is made under it (default /var/tmp)
+#   BENCH_FIGURES     which figures to measure (default "1 2 3 4 5"; 1 and 4 need
+#                     the 1 GiB inputs and take most of the time)
 #   BENCH_TIMES_DIR   when set, every run's time (microseconds) and peak memory
 #                     (KiB) is copied there, one file per command
 #
@@ -30,7 +32,11 @@ root_dir="$(cd "$(dirname "$0")/.." && pwd)"
 build_dir="${1:-$root_dir/build}"
 runs="${BENCH_RUNS:-7}"
 small_runs="${BENCH_SMALL_RUNS:-31}"
-bootstrap_bin="$build_dir/kv-bootstrap"
+# The bootstrap vendors ship: built in the Debian 11 root when the build made one.
+bootstrap_bin="$build_dir/stub/kv-bootstrap"
+[ -x "$bootstrap_bin" ] || bootstrap_bin="$build_dir/kv-bootstrap"
+figures=" ${BENCH_FIGURES:-1 2 3 4 5} "
+want() { case "$figures" in *" $1 "*) return 0 ;; *) return 1 ;; esac; }
 kvpack_bin="$build_dir/kv-pack"
 nginx_bin=/usr/sbin/nginx
 time_bin=/usr/bin/time
@@ -213,15 +219,17 @@ noop="$scratch/noop.sh"
 printf 'exit 0\n' >"$noop"
 chmod +x "$noop"
 
-say "making the inputs: 1 GiB bundle, agents of 16 and 256 MiB"
-data="$scratch/data"                       # the 1 GiB bundle as a directory
-mkdir "$data"
-for i in 1 2 3 4 5 6 7 8; do mib 128 "$data/part$i.bin"; done
-msdir="$scratch/msdir"                     # the same bundle zipped, beside a no-op script
-mkdir "$msdir"
-(cd "$data" && zip -q -0 -r "$msdir/bundle.zip" .)
-cp "$noop" "$msdir/noop.sh"
-bundle_zip="$msdir/bundle.zip"
+if want 1 || want 4; then
+  say "making the inputs: 1 GiB bundle, agents of 16 and 256 MiB"
+  data="$scratch/data"                     # the 1 GiB bundle as a directory
+  mkdir "$data"
+  for i in 1 2 3 4 5 6 7 8; do mib 128 "$data/part$i.bin"; done
+  msdir="$scratch/msdir"                   # the same bundle zipped, beside a no-op script
+  mkdir "$msdir"
+  (cd "$data" && zip -q -0 -r "$msdir/bundle.zip" .)
+  cp "$noop" "$msdir/noop.sh"
+  bundle_zip="$msdir/bundle.zip"
+fi
 
 small="$scratch/small"                     # a small bundle: 1 MiB
 mkdir "$small"
@@ -301,6 +309,7 @@ say "nginx serves $docroot at $base_url"
 # 5. What goes in front of the archive
 # ============================================================================
 
+if want 5; then
 say "5: sizes of the stubs"
 stub_bytes="$(stat -c %s "$stub")"
 "$kvpack_bin" --bootstrap "$stub" --bundle "$scratch/small-bundle.zip" -o "$scratch/size.run"
@@ -322,13 +331,16 @@ if [ -f /usr/bin/unzipsfx ]; then
   row "5" "" "$first_header" "unzipsfx (/usr/bin/unzipsfx)" "$(stat -c %s /usr/bin/unzipsfx)" bytes "-"
 fi
 
+fi
+
 # ============================================================================
 # 2. Cached agent current: one HEAD request
 # ============================================================================
 
-say "2: run with a current cached agent"
 pkg_small="$scratch/small.run"             # no agent inside: it comes from the cache
 "$kvpack_bin" --bootstrap "$stub" --bundle "$scratch/small-bundle.zip" -o "$pkg_small"
+if want 2; then
+say "2: run with a current cached agent"
 home2="$scratch/home-cached"
 mkdir "$home2"
 noop_url="$base_url/noop.zip"
@@ -351,10 +363,13 @@ gets_after="$(grep -c '^GET /noop.zip ' "$nginx_prefix/access.log" || true)"
 row "2 run, cached agent current" "kv package, 1 MiB bundle" "$(median_us kv_cached)" \
   "curl -sI + unzip -qq + sh no-op + rm -rf" "$(median_us floor_cached)" ms "<=1.15"
 
+fi
+
 # ============================================================================
 # 3. Agent downloaded: 256 MiB; peak memory for 16 and 256 MiB
 # ============================================================================
 
+if want 3; then
 say "3: run that downloads the agent"
 home3="$scratch/home-download"
 floor_cache="$scratch/floor-cache"
@@ -416,11 +431,13 @@ row "3" "bootstrap, 256 MiB agent" "$hwm_kv256" \
 row "3" "bootstrap, 256 MiB agent" "$hwm_kv256" \
   "bootstrap, 16 MiB agent" "$hwm_kv16" KiB "same"
 rm -rf "$home3" "$floor_cache"
+fi
 
 # ============================================================================
 # 1. Agent inside, 1 GiB stored bundle
 # ============================================================================
 
+if want 1; then
 say "1: run of a 1 GiB package with the agent inside"
 pkg_big="$scratch/big.run"
 "$kvpack_bin" --bootstrap "$stub" --bundle "$bundle_zip" --agent "$docroot/noop.zip" -o "$pkg_big"
@@ -445,11 +462,13 @@ row "1" "" "$(median_us kv_inside)" \
   "makeself --nocomp --nomd5 --nocrc" "$(median_us makeself_nosum_run)" ms "-"
 rm -f "$pkg_big" "$ms_big" "$ms_big_nosum"
 rm -rf "$home1"
+fi
 
 # ============================================================================
 # 4. kv-pack of a 1 GiB bundle
 # ============================================================================
 
+if want 4; then
 say "4: packing a 1 GiB bundle"
 out="$scratch/out"
 mkdir "$out"
@@ -497,6 +516,7 @@ row "4 pack, bundle zip" "kv-pack BUNDLE.zip" "$(median_us pack_zip)" \
   "zip -0 BUNDLE.zip, cat, zip -A" "$(median_us floor_pack_zip)" ms "<=1.10"
 row "4" "" "$(median_us pack_zip)" \
   "makeself --nocomp (dir with BUNDLE.zip)" "$(median_us makeself_pack_zip)" ms "<1"
+fi
 
 # ============================================================================
 
