@@ -13,7 +13,7 @@ template <typename Function>
 bool resolve(void* library, const char* name, Function* function) {
   void* address = dlsym(library, name);
   // POSIX guarantees that a dlsym result converts to a function pointer.
-  *function = reinterpret_cast<Function>(address);  // NOLINT(bugprone-casting-through-void)
+  *function = reinterpret_cast<Function>(address);
   return address != nullptr;
 }
 
