@@ -49,7 +49,7 @@ class ShippedStubTest : public testing::Test {
   // one, in a mount namespace of its own, so the loader cannot use them.
   ProcessResult runWithout(const std::vector<std::string>& libraries, const std::string& package) {
     Command command;
-    command.argv = {"/usr/bin/unshare", "-m", "--propagation", "private", "/bin/sh", "-c",
+    command.argv = {sourceDir() + "/tools/private-mounts.sh", "/bin/sh", "-c",
                     "while [ \"$1\" != -- ]; do mount --bind /dev/null \"$1\" || exit 125; shift; "
                     "done; shift; exec \"$@\"",
                     "sh"};
@@ -128,7 +128,7 @@ TEST_F(ShippedStubTest, RunsInADebian11Root) {
   shellOrDie("mv " + (tmp_ / "served.zip") + " " + www() + "/agent");
   auto runInRoot = [&](const std::string& package) {
     Command command;
-    command.argv = {"/usr/bin/unshare", "-m", "--propagation", "private", "/bin/sh", "-c",
+    command.argv = {sourceDir() + "/tools/private-mounts.sh", "/bin/sh", "-c",
                     "root=$1 dir=$2; shift 2; mount --bind \"$dir\" \"$root/mnt\" && "
                     "mount --bind \"$dir/tmp\" \"$root/tmp\" && mount -t proc proc \"$root/proc\" && "
                     "mount --bind /dev \"$root/dev\" && exec chroot \"$root\" \"$@\"",

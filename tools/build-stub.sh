@@ -20,7 +20,7 @@ inner='cmake -S /kv/src -B /kv/out/build -G Ninja -DCMAKE_BUILD_TYPE=Release -DK
 cmake --build /kv/out/build --target kv-bootstrap'
 # A private mount namespace: the binds vanish with it, and concurrent builds
 # do not see each other's.
-unshare -m --propagation private sh -eu -c '
+"$src/tools/private-mounts.sh" sh -eu -c '
   root=$1 src=$2 out=$3 inner=$4
   shift 4
   mkdir -p "$root/kv/src" "$root/kv/out"
