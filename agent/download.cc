@@ -148,7 +148,7 @@ bool fetchAgentArchive(const std::string& url, const std::string& destPath, Repo
   ValidateString tagLine;
   lib.easy_setopt(curl.get(), CURLOPT_NOBODY, 1L);
   lib.easy_setopt(curl.get(), CURLOPT_HEADERFUNCTION,
-                   static_cast<curl_write_callback>(headerCallback));
+                  static_cast<curl_write_callback>(headerCallback));
   lib.easy_setopt(curl.get(), CURLOPT_HEADERDATA, static_cast<void*>(&tagLine));
   code = lib.easy_perform(curl.get());
   if (code != CURLE_OK) return transferFailed(lib, url, code, report);
@@ -181,7 +181,7 @@ bool fetchAgentArchive(const std::string& url, const std::string& destPath, Repo
   lib.easy_setopt(curl.get(), CURLOPT_HEADERFUNCTION, static_cast<curl_write_callback>(nullptr));
   lib.easy_setopt(curl.get(), CURLOPT_HEADERDATA, static_cast<void*>(nullptr));
   code = lib.easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION,
-                          static_cast<curl_write_callback>(writeCallback));
+                         static_cast<curl_write_callback>(writeCallback));
   if (code != CURLE_OK) {
     // Written as it stands, without a line end: whatever is reported next continues the line.
     const std::string message = "Failed to initialize CURL library to download the TVE Installer from " +
