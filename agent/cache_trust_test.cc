@@ -53,22 +53,3 @@ TEST(UntrustedCacheReason, EveryLevelAndEveryFileUsedMustBeOwnAndPrivate) {
     EXPECT_EQ(c.reason, untrustedCacheReason());
   }
 }
-
-TEST(KeepWritableByOwnerOnly, TakesGroupAndOtherWriteAwayBelowTheDirectory) {
-  ScopedTempDir tmp;
-  shellOrDie("cd " + tmp.path() + " && mkdir -m 0777 d d/sub && touch d/f d/sub/g && chmod 0777 d/f && "
-             "chmod 4766 d/sub/g && ln -s /etc/passwd d/link");
-  keepWritableByOwnerOnly(tmp / "d");
-  struct {
-    const char* name;
-    mode_t mode;
-  } expected[] = {{"d", 0755}, {"d/sub", 0755}, {"d/f", 0755}, {"d/sub/g", 04744}};
-  for (const auto& e : expected) {
-    struct stat info;
-    ASSERT_EQ(0, stat((tmp / e.name).c_str(), &info)) << e.name;
-    EXPECT_EQ(e.mode, info.st_mode & 07777) << e.name;
-  }
-  struct stat passwd;
-  ASSERT_EQ(0, stat("/etc/passwd", &passwd));
-  EXPECT_EQ(0644u, passwd.st_mode & 07777) << "a link's target is not touched";
-}

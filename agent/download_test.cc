@@ -439,9 +439,9 @@ TEST_F(DownloadScriptTest, FailuresBeforeAnyRequest) {
 
 TEST_F(DownloadScriptTest, TerminationSignalEndsTheTransferWithoutAMessage) {
   server_.setRoute("/agent", answer(200, {}, "", ScriptedResponse::kStallBeforeAnswer));
-  struct sigaction oldTerm, oldHup;
-  sigaction(SIGTERM, nullptr, &oldTerm);
-  sigaction(SIGHUP, nullptr, &oldHup);
+  const int caught[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
+  struct sigaction old[4];
+  for (int i = 0; i < 4; ++i) sigaction(caught[i], nullptr, &old[i]);
   catchInterrupts();
 
   const int killer = startProcess(
@@ -450,8 +450,7 @@ TEST_F(DownloadScriptTest, TerminationSignalEndsTheTransferWithoutAMessage) {
   const int signal = pendingInterrupt();
   waitProcess(killer);
   clearPendingInterrupt();
-  sigaction(SIGTERM, &oldTerm, nullptr);
-  sigaction(SIGHUP, &oldHup, nullptr);
+  for (int i = 0; i < 4; ++i) sigaction(caught[i], &old[i], nullptr);
 
   EXPECT_FALSE(fetched);
   EXPECT_EQ(SIGTERM, signal);
