@@ -29,16 +29,18 @@ bool isVersionedAgentName(const std::string& name) {
 
 using DirHandle = std::unique_ptr<DIR, int (*)(DIR*)>;
 
+bool cacheTrusted(ReportFn report) {
+  const std::string distrust = untrustedCacheReason();
+  if (!distrust.empty()) report(distrust, true);
+  return distrust.empty();
+}
+
 // The agent from the per-user cache: confirmed current by the server, or
 // downloaded and unpacked afresh.
 std::string provisionCachedAgent(const std::string& payloadDir, ReportFn report) {
   const std::string cacheRoot = agentCacheRoot();
   const std::string agentDir = cacheRoot + kAgentPaths.kAgentDirName;
-  std::string distrust = untrustedCacheReason();
-  if (!distrust.empty()) {
-    report(distrust, true);
-    return std::string();
-  }
+  if (!cacheTrusted(report)) return std::string();
   if (makeDirs(agentDir, 0700) != 0 || !isDirectory(agentDir)) {
     report("Cannot create the install agent cache directory " + agentDir + ": " +
                strerror(whyDirectoryMissing(agentDir)) +
@@ -52,11 +54,7 @@ std::string provisionCachedAgent(const std::string& payloadDir, ReportFn report)
   CacheLock lock(cacheRoot);
   if (pendingInterrupt()) return std::string();
   // Another user may have created the cache between the first look and now.
-  distrust = untrustedCacheReason();
-  if (!distrust.empty()) {
-    report(distrust, true);
-    return std::string();
-  }
+  if (!cacheTrusted(report)) return std::string();
 
   const std::string archive = payloadDir + kAgentPaths.kPathSeparator + kAgentPaths.kAgentZipName;
   if (!downloadInstallAgent(archive, report)) return std::string();
