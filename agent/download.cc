@@ -88,8 +88,12 @@ bool transferFailed(const CurlLibrary& lib, const std::string& url, CURLcode cod
 size_t headerCallback(char* line, size_t size, size_t count, void* buffer) {
   const size_t length = size * count;
   const std::string& prefix = kAgentPaths.kETagPrefix;
+  auto* tag = static_cast<std::string*>(buffer);
+  // Every response of a redirect chain starts with a status line: a tag seen
+  // on an earlier hop is not the tag of the archive at the end.
+  if (length >= 5 && strncmp(line, "HTTP/", 5) == 0) tag->clear();
   if (length >= prefix.size() && strncasecmp(line, prefix.c_str(), prefix.size()) == 0)
-    static_cast<std::string*>(buffer)->assign(line, length - 1);
+    tag->assign(line, length - 1);
   return length;
 }
 

@@ -41,8 +41,9 @@ bool downloadInstallAgent(const std::string& destPath, ReportFn report);
 bool fetchAgentArchive(const std::string& url, const std::string& destPath, ReportFn report,
                        const TransferLimits& limits = TransferLimits());
 
-/// libcurl header function: keeps the last "ETag: " line (any letter case),
-/// without its final byte, in *buffer (a std::string).
+/// libcurl header function: keeps the last "ETag: " line (any letter case) of
+/// the latest response, without its final byte, in *buffer (a std::string); a
+/// status line ("HTTP/...") starts a new response and clears it.
 size_t headerCallback(char* line, size_t size, size_t count, void* buffer);
 
 /// libcurl write function: appends the block to the FILE* and returns the

@@ -146,6 +146,7 @@ class DownloadScriptTest : public DownloadTest {
 }  // namespace
 
 TEST(DownloadHeaderTest, KeepsTheLastETagLineWithoutItsFinalByte) {
+  const std::string kCleared = "(cleared)";
   struct {
     std::string line;
     std::string kept;  // empty: the line is not an entity tag
@@ -160,7 +161,11 @@ TEST(DownloadHeaderTest, KeepsTheLastETagLineWithoutItsFinalByte) {
       {"ETag", ""},
       {"E", ""},
       {"", ""},
-      {"HTTP/1.1 200 OK\r\n", ""},
+      {"HTTP/1.1 200 OK\r\n", kCleared},  // a new response: the tag of the one before is gone
+      {"HTTP/2 301\r\n", kCleared},
+      {"HTTP/", kCleared},
+      {"http/1.1 200 OK\r\n", ""},
+      {"HTTP", ""},
   };
   for (const auto& c : cases) {
     // Exactly the line's bytes, without a terminating zero, as libcurl passes them:
@@ -168,7 +173,8 @@ TEST(DownloadHeaderTest, KeepsTheLastETagLineWithoutItsFinalByte) {
     std::vector<char> bytes(c.line.begin(), c.line.end());
     std::string buffer = "ETag: \"before\"\r";
     EXPECT_EQ(bytes.size(), headerCallback(bytes.data(), 1, bytes.size(), &buffer)) << c.line;
-    EXPECT_EQ(c.kept.empty() ? "ETag: \"before\"\r" : c.kept, buffer) << c.line;
+    const std::string expected = c.kept == kCleared ? "" : c.kept;
+    EXPECT_EQ(c.kept.empty() ? "ETag: \"before\"\r" : expected, buffer) << c.line;
   }
 }
 
@@ -280,6 +286,20 @@ TEST_F(DownloadScriptTest, RedirectChainCountsAsItsLastAnswerWithItsTag) {
   EXPECT_TRUE(fetch(server_.url("/a")));
   EXPECT_EQ((std::vector<std::string>{"HEAD /a 301", "HEAD /b 302", "HEAD /c 200"}),
             server_.requests());
+}
+
+// The tag of a redirect hop describes the redirect, not the archive: kept, it
+// would make an agent that changed on the server look current for ever.
+TEST_F(DownloadScriptTest, TagOfARedirectHopIsNotTheArchivesTag) {
+  server_.setRoute("/a", answer(301, {{"Location", "/b"}, {"ETag", "\"one\""}}));
+  server_.setRoute("/b", answer(200, {}, "untagged archive"));
+  writeValidateString(cacheRoot(), "ETag: \"one\"\r");
+  for (int run = 1; run <= 2; ++run) {
+    unpackAgent();
+    EXPECT_TRUE(fetch(server_.url("/a"))) << run;
+    EXPECT_EQ(run, server_.countRequests("GET /b")) << "every run must download";
+    EXPECT_EQ("untagged archive", readFile(dest()));
+  }
 }
 
 TEST_F(DownloadScriptTest, RedirectLoopEndsTheDownload) {
@@ -419,9 +439,9 @@ TEST_F(DownloadScriptTest, FailuresBeforeAnyRequest) {
 
 TEST_F(DownloadScriptTest, TerminationSignalEndsTheTransferWithoutAMessage) {
   server_.setRoute("/agent", answer(200, {}, "", ScriptedResponse::kStallBeforeAnswer));
-  struct sigaction oldTerm, oldHup;
-  sigaction(SIGTERM, nullptr, &oldTerm);
-  sigaction(SIGHUP, nullptr, &oldHup);
+  const int caught[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
+  struct sigaction old[4];
+  for (int i = 0; i < 4; ++i) sigaction(caught[i], nullptr, &old[i]);
   catchInterrupts();
 
   const int killer = startProcess(
@@ -430,8 +450,7 @@ TEST_F(DownloadScriptTest, TerminationSignalEndsTheTransferWithoutAMessage) {
   const int signal = pendingInterrupt();
   waitProcess(killer);
   clearPendingInterrupt();
-  sigaction(SIGTERM, &oldTerm, nullptr);
-  sigaction(SIGHUP, &oldHup, nullptr);
+  for (int i = 0; i < 4; ++i) sigaction(caught[i], &old[i], nullptr);
 
   EXPECT_FALSE(fetched);
   EXPECT_EQ(SIGTERM, signal);

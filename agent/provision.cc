@@ -3,11 +3,13 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <exception>
 #include <memory>
 
 #include "agent/agent_paths.h"
 #include "agent/cache_lock.h"
+#include "agent/cache_trust.h"
 #include "agent/download.h"
 #include "bootstrap/interrupt.h"
 #include "bootstrap/package_layout.h"
@@ -18,6 +20,12 @@ namespace {
 
 using DirHandle = std::unique_ptr<DIR, int (*)(DIR*)>;
 
+bool cacheTrusted(ReportFn report) {
+  const std::string distrust = untrustedCacheReason();
+  if (!distrust.empty()) report(distrust, true);
+  return distrust.empty();
+}
+
 // The agent from the per-user cache: confirmed current by the server, or
 // downloaded and unpacked afresh.
 std::string provisionCachedAgent(const std::string& payloadDir, ReportFn report) {
@@ -26,12 +34,21 @@ std::string provisionCachedAgent(const std::string& payloadDir, ReportFn report)
 
   const std::string cacheRoot = agentCacheRoot();
   const std::string agentDir = cacheRoot + kAgentPaths.kAgentDirName;
-  makeDirs(agentDir, 0700);
+  if (!cacheTrusted(report)) return std::string();
+  if (makeDirs(agentDir, 0700) != 0 || !isDirectory(agentDir)) {
+    report("Cannot create the install agent cache directory " + agentDir + ": " +
+               strerror(whyDirectoryMissing(agentDir)) +
+               ". Set HOME to a directory of your own that you can write to.",
+           true);
+    return std::string();
+  }
 
   // Concurrent runs of the same user would otherwise remove, unpack and
   // validate the cached agent under each other's feet.
   CacheLock lock(cacheRoot);
   if (pendingInterrupt()) return std::string();
+  // Another user may have created the cache between the first look and now.
+  if (!cacheTrusted(report)) return std::string();
 
   const std::string archive = payloadDir + kAgentPaths.kPathSeparator + kAgentPaths.kAgentZipName;
   if (!downloadInstallAgent(archive, report)) return std::string();
@@ -46,6 +63,7 @@ std::string provisionCachedAgent(const std::string& payloadDir, ReportFn report)
     removeTreeIfExists(agentDir);
     return std::string();
   }
+  keepWritableByOwnerOnly(agentDir);
   return installScriptPath(agentDir);
 }
 
@@ -73,7 +91,8 @@ bool unpackAgentZip(const std::string& archive, const std::string& destDir, Repo
                               " -d " + quoteIfNeeded(destDir);
   int status = 0;
   try {
-    status = runShellCommand(command);
+    // unzip asks on a full disk; the user's input is the agent's, not unzip's.
+    status = runShellCommandOnOwnLines(command, CommandInput::kNone);
   } catch (const std::exception&) {
     return false;
   }

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "bootstrap/report.h"
+#include "bootstrap/shell.h"
 #include "tests/nginx_server.h"
 #include "tests/run_helpers.h"
 #include "tests/script_server.h"
@@ -246,4 +247,106 @@ TEST_F(AgentSourceTest, ConcurrentFirstRunsShareOneCache) {
   ProcessResult next = run();
   EXPECT_EQ(0, next.exitCode) << next.err;
   EXPECT_EQ(std::vector<std::string>{"HEAD /agent 200"}, requests());
+}
+
+namespace {
+
+// Runs the package as the user nobody, in a mount namespace whose /tmp is
+// tmpDir, with HOME set to home or (when empty) unset.
+ProcessResult runAsNobody(const std::string& package, const std::string& tmpDir, const std::string& home,
+                          const std::string& agentUrl) {
+  Command command;
+  command.setEnv["KV_INTERNAL_INSTALL_AGENT_URL"] = agentUrl;
+  const std::string homeSetting = home.empty() ? "-u HOME" : "HOME=" + quoteIfNeeded(home);
+  return runPackage(sourceDir() + "/tools/private-mounts.sh", home.empty() ? "/" : home,
+                    {"/bin/sh", "-c",
+                     "mount --bind \"$1\" /tmp && exec setpriv --reuid=65534 --regid=65534 --clear-groups "
+                     "env " + homeSetting + " \"$0\"",
+                     package, tmpDir},
+                    command);
+}
+
+std::string untrustedLine(const std::string& path) {
+  return "The install agent cache cannot be trusted: " + path +
+         " belongs to another user (owner: user 0 (root), you are user 65534 (nobody)). Have it "
+         "removed, or set HOME to a directory of your own.\nInstallation failed.\n";
+}
+
+}  // namespace
+
+// Without HOME the cache is in /tmp, where anyone can create it first; a run
+// as root with HOME kept (sudo -E) leaves a cache the user cannot use.
+TEST_F(AgentSourceTest, CacheOfAnotherUserIsNeverUsed) {
+  ScopedTempDir outside("/var/tmp");
+  chmod(outside.path().c_str(), 0755);
+  std::string package = outside / "setup.run";
+  makePackage({package, {{"a.txt", "a\n"}}, "", ""});
+  std::string sharedTmp = outside / "tmp";
+  std::string home = outside / "home";
+  shellOrDie("mkdir -m 1777 " + sharedTmp + " && mkdir " + home + " && chown 65534:65534 " + home);
+  serveAgent("served");
+
+  // Another user plants an agent that the server's tag makes current.
+  std::string planted = sharedTmp + kCacheRel;
+  shellOrDie("mkdir -p " + planted + "installagent");
+  writeFile(planted + "installagent/install", "touch /tmp/planted-ran\n", 0755);
+  writeFile(planted + ".validatestring", "ETag: " + NginxServer::expectedETag(www() + "/agent") + "\r");
+  ProcessResult result = runAsNobody(package, sharedTmp, "", agentUrl());
+  EXPECT_EQ(255, result.exitCode);
+  EXPECT_EQ(untrustedLine("/tmp/.korvex"), result.err);
+  EXPECT_FALSE(fileExists(sharedTmp + "/planted-ran"));
+
+  // The same user's HOME, once used by root.
+  ProcessResult asRoot = runPackage(package, home, {}, Command{{}, {{"KV_INTERNAL_INSTALL_AGENT_URL", agentUrl()}}, {}, "", ""});
+  ASSERT_EQ(0, asRoot.exitCode) << asRoot.err;
+  nginx_.clearAccessLog();
+  result = runAsNobody(package, sharedTmp, home, agentUrl());
+  EXPECT_EQ(255, result.exitCode);
+  EXPECT_EQ(untrustedLine(home + "/.korvex"), result.err);
+  EXPECT_EQ(std::vector<std::string>{}, requests()) << "nothing is asked before the cache is trusted";
+}
+
+TEST_F(AgentSourceTest, CacheThatCannotBeCreatedIsToldBeforeAnyDownload) {
+  serveAgent("served");
+  chmod(tmp_.path().c_str(), 0755);
+  std::string readOnly = tmp_ / "read-only";
+  std::string foreign = tmp_ / "foreign";
+  shellOrDie("mkdir -m 0755 " + readOnly + " " + foreign);
+  const std::string cacheDir = "/.korvex/installagent/V7031c/tux64le/installagent: ";
+  const std::string fix = ". Set HOME to a directory of your own that you can write to.\nInstallation failed.\n";
+
+  Command command;
+  command.setEnv["KV_INTERNAL_INSTALL_AGENT_URL"] = agentUrl();
+  ProcessResult result = runPackage(
+      sourceDir() + "/tools/private-mounts.sh", readOnly,
+      {"/bin/sh", "-c", "mount --bind \"$1\" \"$1\" && mount -o remount,bind,ro \"$1\" && exec \"$0\"",
+       package(), readOnly},
+      command);
+  EXPECT_EQ(255, result.exitCode);
+  EXPECT_EQ("Cannot create the install agent cache directory " + readOnly + cacheDir + "Read-only file system" + fix,
+            result.err);
+
+  result = runAsNobody(package(), "/tmp", foreign, agentUrl());
+  EXPECT_EQ(255, result.exitCode);
+  EXPECT_EQ("Cannot create the install agent cache directory " + foreign + cacheDir + "Permission denied" + fix,
+            result.err);
+  EXPECT_EQ(std::vector<std::string>{}, requests());
+}
+
+// unzip gives files the modes stored in the archive; a cache it left writable
+// by others would be refused by every later run.
+TEST_F(AgentSourceTest, AgentArchiveWithLooseModesLeavesAPrivateCache) {
+  ScopedTempDir stage;
+  writeFile(stage / "install", probeAgentScript(record("loose")), 0777);
+  shellOrDie("cd " + stage.path() + " && mkdir -m 0777 lib && touch lib/x && chmod 0666 lib/x && zip -qr agent.zip install lib && mv agent.zip " +
+             www() + "/agent");
+  for (int attempt = 1; attempt <= 2; ++attempt) {
+    ProcessResult result = run();
+    EXPECT_EQ(0, result.exitCode) << attempt << " " << result.err;
+    EXPECT_EQ("", result.err);
+  }
+  EXPECT_EQ((std::vector<std::string>{"HEAD /agent 200", "GET /agent 200", "HEAD /agent 200"}), requests());
+  struct stat info;
+  ASSERT_EQ(0, stat((cacheRoot() + "installagent/lib/x").c_str(), &info));
+  EXPECT_EQ(0644u, info.st_mode & 07777);
 }

@@ -6,8 +6,17 @@ namespace {
 
 volatile sig_atomic_t gPendingSignal = 0;
 
+const int kInterruptSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
+
 void rememberSignal(int signo) {
   gPendingSignal = signo;
+}
+
+void doNothing(int /*signo*/) {}
+
+bool isCaught(int signo) {
+  struct sigaction current = {};
+  return sigaction(signo, nullptr, &current) == 0 && current.sa_handler == rememberSignal;
 }
 
 }  // namespace
@@ -19,12 +28,29 @@ void catchInterrupts() {
   // Without SA_RESTART a blocking call returns early, so a transfer notices at once;
   // system() itself goes on waiting for its child.
   action.sa_flags = 0;
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGHUP, &action, nullptr);
+  for (int signo : kInterruptSignals) {
+    struct sigaction inherited = {};
+    if (sigaction(signo, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN) continue;
+    sigaction(signo, &action, nullptr);
+  }
+}
+
+void prepareChildSignals() {
+  struct sigaction action = {};
+  sigemptyset(&action.sa_mask);
+  action.sa_handler = doNothing;
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGPIPE, &action, nullptr);
+  action.sa_handler = SIG_DFL;
+  sigaction(SIGCHLD, &action, nullptr);
 }
 
 int pendingInterrupt() {
   return gPendingSignal;
+}
+
+void rememberChildInterrupt(int signo) {
+  if (isCaught(signo)) gPendingSignal = signo;
 }
 
 void clearPendingInterrupt() {

@@ -1,14 +1,16 @@
-// A run stopped by SIGTERM or SIGHUP still removes its work directory and then
-// ends by that same signal.
+// A run stopped by SIGTERM, SIGHUP, SIGINT or SIGQUIT still removes its work
+// directory and then ends by that same signal.
 #include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include <gtest/gtest.h>
 
 #include "tests/run_helpers.h"
+#include "tests/script_server.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -18,12 +20,12 @@ class InterruptedRunTest : public testing::Test {
   void SetUp() override { workDirsBefore_ = workDirsInTmp(); }
 
   // Starts the package in a process group of its own.
-  int start(const std::string& package) {
+  int start(const std::string& package, std::string agentUrl = "") {
+    if (agentUrl.empty()) agentUrl = "http://127.0.0.1:" + std::to_string(freeLoopbackPort()) + "/agent";
     Command command;
     command.argv = {package};
-    command.setEnv = {{"HOME", tmp_.path()},
-                      {"KV_INTERNAL_INSTALL_AGENT_URL",
-                       "http://127.0.0.1:" + std::to_string(freeLoopbackPort()) + "/agent"}};
+    command.setEnv = {{"HOME", tmp_.path()}, {"KV_INTERNAL_INSTALL_AGENT_URL", agentUrl}};
+    command.workDir = tmp_.path();  // where a SIGQUIT may leave a core file
     return startProcess(command, tmp_ / "out", tmp_ / "err");
   }
 
@@ -56,13 +58,39 @@ class InterruptedRunTest : public testing::Test {
 
 }  // namespace
 
-TEST_F(InterruptedRunTest, TermToTheWholeGroupEndsAgentAndCleansUp) {
-  int pid = start(packageWithSleepyAgent(30));
-  ASSERT_TRUE(waitFor(tmp_ / "started"));
-  kill(-pid, SIGTERM);
-  ProcessResult result = waitProcess(pid);
-  expectCleanEndBy(SIGTERM, result);
-  EXPECT_FALSE(fileExists(tmp_ / "finished"));
+// Ctrl-C and Ctrl-\\ reach the whole group as well; the bootstrap, which
+// waits for the agent, learns of them from the agent's end.
+TEST_F(InterruptedRunTest, SignalToTheWholeGroupEndsAgentAndCleansUp) {
+  std::string package = packageWithSleepyAgent(30);
+  for (int signo : {SIGTERM, SIGINT, SIGQUIT}) {
+    SCOPED_TRACE(strsignal(signo));
+    unlink((tmp_ / "started").c_str());
+    int pid = start(package);
+    ASSERT_TRUE(waitFor(tmp_ / "started"));
+    kill(-pid, signo);
+    ProcessResult result = waitProcess(pid);
+    expectCleanEndBy(signo, result);
+    EXPECT_FALSE(fileExists(tmp_ / "finished"));
+  }
+}
+
+TEST_F(InterruptedRunTest, InterruptDuringTheDownloadCleansUp) {
+  ScriptServer server;
+  ASSERT_TRUE(server.started());
+  ScriptedResponse stalled;
+  stalled.stall = ScriptedResponse::kStallBeforeAnswer;
+  server.setRoute("/agent", stalled);
+  makePackage({tmp_ / "setup.run", {{"a.txt", "a\n"}}, "", ""});
+  for (int signo : {SIGINT, SIGQUIT}) {
+    SCOPED_TRACE(strsignal(signo));
+    server.clearRequests();
+    int pid = start(tmp_ / "setup.run", server.url("/agent"));
+    for (int i = 0; i < 3000 && server.requests().empty(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_FALSE(server.requests().empty()) << "never saw the request";
+    kill(-pid, signo);
+    expectCleanEndBy(signo, waitProcess(pid));
+  }
 }
 
 TEST_F(InterruptedRunTest, HangupToTheBootstrapAloneLetsTheAgentFinish) {
@@ -92,16 +120,21 @@ TEST_F(InterruptedRunTest, TermDuringTheUnpackStartsNoAgent) {
   ASSERT_EQ(0, pack.exitCode) << pack.err;
   unlink((tmp_ / "bundle.zip").c_str());
 
-  int pid = start(tmp_ / "setup.run");
-  std::string unpacking;
-  for (int i = 0; i < 3000 && unpacking.empty(); ++i) {
-    for (const std::string& dir : newWorkDirs(workDirsBefore_))
-      if (fileExists(dir + "/bundle.zip")) unpacking = dir;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  // SIGTERM to the bootstrap alone lets unzip finish; Ctrl-C ends unzip too.
+  for (int target : {1, -1}) {
+    const int signo = target > 0 ? SIGTERM : SIGINT;
+    SCOPED_TRACE(strsignal(signo));
+    int pid = start(tmp_ / "setup.run");
+    std::string unpacking;
+    for (int i = 0; i < 3000 && unpacking.empty(); ++i) {
+      for (const std::string& dir : newWorkDirs(workDirsBefore_))
+        if (fileExists(dir + "/bundle.zip")) unpacking = dir;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_FALSE(unpacking.empty()) << "never saw the unpack";
+    kill(target * pid, signo);
+    ProcessResult result = waitProcess(pid);
+    expectCleanEndBy(signo, result);
+    EXPECT_FALSE(fileExists(tmp_ / "argv")) << "no agent may start after the signal";
   }
-  ASSERT_FALSE(unpacking.empty()) << "never saw the unpack";
-  kill(pid, SIGTERM);
-  ProcessResult result = waitProcess(pid);
-  expectCleanEndBy(SIGTERM, result);
-  EXPECT_FALSE(fileExists(tmp_ / "argv")) << "no agent may start after the signal";
 }

@@ -55,6 +55,23 @@ int makeDirs(const std::string& path, mode_t mode) {
   return makeDir(path, mode);
 }
 
+bool isDirectory(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+int whyDirectoryMissing(const std::string& path) {
+  for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+    const std::string prefix = path.substr(0, slash);
+    if (!prefix.empty() && prefix.back() != '/' && !pathExists(prefix) &&
+        mkdir(prefix.c_str(), 0700) != 0)
+      return errno;
+    if (slash == std::string::npos) break;
+  }
+  // Everything along the path exists now, or something in the way is no directory.
+  return isDirectory(path) ? 0 : ENOTDIR;
+}
+
 void removeTreeIfExists(const std::string& path) {
   if (!pathExists(path)) return;
   runShellCommand("rm -rf " + quoteIfNeeded(path));

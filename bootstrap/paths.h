@@ -18,6 +18,14 @@ int makeDir(const std::string& path, mode_t mode);
 /// failing makeDir() result.
 int makeDirs(const std::string& path, mode_t mode);
 
+/// True when the path names a directory (symbolic links followed).
+bool isDirectory(const std::string& path);
+
+/// Why makeDirs() left path missing, as an errno value: the first directory
+/// along it that does not exist is tried once more. makeDirs() itself does
+/// not look at mkdir's result.
+int whyDirectoryMissing(const std::string& path);
+
 /// Runs "rm -rf" on the path when it exists; the result is ignored.
 void removeTreeIfExists(const std::string& path);
 

@@ -19,10 +19,15 @@ std::string packageNameForUnzip(const std::string& package, int pid) {
   return "/proc/" + std::to_string(pid) + "/exe";
 }
 
-int extractPayload(const std::string& destDir) {
+int extractPayload(const std::string& destDir, CommandInput input, ReportFn report) {
   const std::string package = packageNameForUnzip(executablePath(), getpid());
-  ChildOutcome unzip =
-      ChildOutcome::fromWaitStatus(runShellCommand(payloadExtractCommand(package, destDir)));
+  ChildOutcome unzip = ChildOutcome::fromWaitStatus(
+      runShellCommandOnOwnLines(payloadExtractCommand(package, destDir), input));
+  // The shell's "not found" alone does not tell a user what to install.
+  if (unzip.exitedWith(127))
+    report("This installer needs the unzip command: install your distribution's \"unzip\" package "
+           "and run it again.",
+           true);
   // Exit code 1 is only a warning (such as bytes ahead of the archive); anything
   // else means the package is damaged and what came out cannot be trusted.
   if (!unzip.exitedWith(0) && !unzip.exitedWith(1)) return kPayloadExtractionFailed;

@@ -4,6 +4,8 @@
 #include <string>
 
 #include "bootstrap/package_layout.h"
+#include "bootstrap/report.h"
+#include "bootstrap/shell.h"
 
 /// The command that unpacks the archive appended to `package` into destDir.
 std::string payloadExtractCommand(const std::string& package, const std::string& destDir);
@@ -12,8 +14,10 @@ std::string payloadExtractCommand(const std::string& package, const std::string&
 /// /proc entry when the file name holds a character unzip takes for a wildcard.
 std::string packageNameForUnzip(const std::string& package, int pid);
 
-/// Unpacks the archive appended to the running executable into destDir.
-/// Returns 0, or kPayloadExtractionFailed when unzip failed or no bundle came out.
-int extractPayload(const std::string& destDir);
+/// Unpacks the archive appended to the running executable into destDir;
+/// unzip's input is `input` (the unit-test mode lets it ask on the terminal).
+/// Returns 0, or kPayloadExtractionFailed when unzip failed or no bundle came
+/// out, after reporting a cause the user can mend (unzip not installed).
+int extractPayload(const std::string& destDir, CommandInput input, ReportFn report);
 
 #endif  // KV_BOOTSTRAP_PAYLOAD_H_

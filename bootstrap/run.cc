@@ -14,10 +14,11 @@ namespace {
 
 const char kUnitTestModeVariable[] = "__KV_BOOTSTRAP_INSTALLER_UNITTEST__";
 
-// Runs every step but the clean-up; true on success. A SIGTERM or SIGHUP
-// that arrived during a step stops the run before the next one starts.
-bool runSteps(const std::string& payloadDir, int argc, char** argv, ReportFn report) {
-  int code = extractPayload(payloadDir);
+// Runs every step but the clean-up; true on success. An interrupt that
+// arrived during a step stops the run before the next one starts.
+bool runSteps(const std::string& payloadDir, CommandInput unzipInput, int argc, char** argv,
+              ReportFn report) {
+  int code = extractPayload(payloadDir, unzipInput, report);
   if (pendingInterrupt()) return false;
   if (code != 0) {
     report(internalErrorMessage(code), true);
@@ -39,8 +40,12 @@ bool runSteps(const std::string& payloadDir, int argc, char** argv, ReportFn rep
 int BootstrapRun(int argc, char** argv, ReportFn report) {
   TempInstallDir workDir;
   std::string payloadDir = workDir.path();
-  if (payloadDir.empty() || getenv(kUnitTestModeVariable) != nullptr) payloadDir = executableDir();
+  const bool unitTestMode = getenv(kUnitTestModeVariable) != nullptr;
+  if (payloadDir.empty() || unitTestMode) payloadDir = executableDir();
 
-  bool succeeded = runSteps(payloadDir, argc, argv, report);
+  // Only the unit-test mode, which unpacks beside files already there, lets
+  // unzip ask the user whether to replace them.
+  const CommandInput unzipInput = unitTestMode ? CommandInput::kInherited : CommandInput::kNone;
+  bool succeeded = runSteps(payloadDir, unzipInput, argc, argv, report);
   return succeeded ? 0 : -1;
 }

@@ -2,6 +2,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <string>
+
 #include <gtest/gtest.h>
 
 #include "bootstrap/report.h"
@@ -154,4 +157,97 @@ TEST_F(BootstrapRunTest, PackageDeepInALongPathFindsItself) {
   ProcessResult result = runPackage(package, tmp_.path());
   EXPECT_EQ(0, result.exitCode) << result.err;
   EXPECT_EQ(2u, readRecordedArgs(record()).size());
+}
+
+TEST_F(BootstrapRunTest, LaunchThatCannotHappenFailsTheRun) {
+  std::string package = packageWithProbe(tmp_ / "setup.run");
+  ProcessResult result = runPackage(package, tmp_.path(), std::vector<std::string>(160, std::string(1024, 'x')));
+  EXPECT_EQ(255, result.exitCode);
+  EXPECT_EQ(internalErrorMessage(kLaunchFailed) + "\nFailed to start the instal agent\nInstallation failed.\n",
+            result.err);
+  EXPECT_FALSE(fileExists(record()));
+  expectNoWorkDirLeft();
+}
+
+// "./setup.run 2>&1 | true": the first message meets a pipe nobody reads.
+TEST_F(BootstrapRunTest, ClosedStandardErrorDoesNotEndTheRun) {
+  shellOrDie("cp " + bootstrapBinary() + " " + (tmp_ / "setup.run") + " && mkfifo " + (tmp_ / "fifo"));
+  Command command;
+  // Opened for reading and writing, the fifo needs no other end; then only a writer is left.
+  command.argv = {"/bin/sh", "-c", "exec 3<>\"$1\" 4>\"$1\" 3<&-; exec \"$0\" 2>&4",
+                  tmp_ / "setup.run", tmp_ / "fifo"};
+  ProcessResult result = runPackage("/usr/bin/env", tmp_.path(), {}, command);
+  EXPECT_EQ(255, result.exitCode) << "signal " << result.termSignal;
+  expectNoWorkDirLeft();
+}
+
+// Whatever the caller left ignored, the agent starts with the default actions.
+TEST_F(BootstrapRunTest, AgentStartsWithDefaultSignalsWhateverTheCallerIgnored) {
+  makeAgentZip(tmp_ / "agent.zip", "grep SigIgn /proc/self/status > " + (tmp_ / "ignored") + "\n");
+  makePackage({tmp_ / "setup.run", {{"a.txt", "a\n"}}, tmp_ / "agent.zip", ""});
+  ProcessResult result = runPackage("/usr/bin/env", tmp_.path(),
+                                    {"--ignore-signal=CHLD", "--ignore-signal=PIPE", tmp_ / "setup.run"});
+  EXPECT_EQ(0, result.exitCode) << result.err;
+  std::string line = readFile(tmp_ / "ignored");
+  ASSERT_EQ(0u, line.find("SigIgn:")) << line;
+  unsigned long long ignored = std::stoull(line.substr(7), nullptr, 16);
+  EXPECT_EQ(0u, ignored & (1ull << (SIGPIPE - 1))) << line;
+  EXPECT_EQ(0u, ignored & (1ull << (SIGCHLD - 1))) << line;
+  expectNoWorkDirLeft();
+}
+
+// A fake unzip first on PATH shows what the real one meets rarely.
+TEST_F(BootstrapRunTest, UnzipNeitherReadsInputNorLeavesOurMessageOnItsLine) {
+  std::string bin = tmp_ / "bin";
+  mkdir(bin.c_str(), 0755);
+  shellOrDie("ln -s /bin/rm " + bin + "/rm");
+  const std::string notInstalled =
+      "This installer needs the unzip command: install your distribution's \"unzip\" package and run "
+      "it again.\n";
+  struct {
+    const char* name;
+    std::string unzip;  // empty: none on PATH
+    std::string err;
+  } cases[] = {
+      {"asks on a full disk",
+       "printf 'x:  write error (disk full?).  Continue? (y/n/^C) ' >&2\nread answer\n"
+       "printf %s \"$answer\" > " + (tmp_ / "answer") + "\nexit 50\n",
+       "x:  write error (disk full?).  Continue? (y/n/^C) \n" + failureOutput(kPayloadExtractionFailed)},
+      {"missing", "", "sh: 1: unzip: not found\n" + notInstalled + failureOutput(kPayloadExtractionFailed)},
+  };
+  std::string package = packageWithProbe(tmp_ / "setup.run");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    unlink((bin + "/unzip").c_str());
+    unlink((tmp_ / "answer").c_str());
+    if (!c.unzip.empty()) writeFile(bin + "/unzip", c.unzip, 0755);
+    Command command;
+    command.setEnv["PATH"] = bin;
+    command.stdinText = "y\n";
+    ProcessResult result = runPackage(package, tmp_.path(), {}, command);
+    EXPECT_EQ(255, result.exitCode);
+    EXPECT_EQ(c.err, result.err);
+    EXPECT_EQ("", readFile(tmp_ / "answer")) << "the input is the agent's";
+  }
+  expectNoWorkDirLeft();
+}
+
+// The real unzip on a /tmp that fills up, in a mount namespace of its own.
+TEST_F(BootstrapRunTest, FullTmpFailsTheUnpackOnALineOfItsOwn) {
+  ScopedTempDir outside("/var/tmp");
+  makeAgentZip(outside / "agent.zip", probeAgentScript(record()));
+  shellOrDie("mkdir " + (outside / "bundle") + " && head -c 3000000 /dev/urandom > " + (outside / "bundle/data"));
+  ProcessResult pack = runProcess({{packBinary(), "--bootstrap", bootstrapBinary(), "--bundle",
+                                    outside / "bundle", "--agent", outside / "agent.zip", "-o",
+                                    outside / "setup.run"},
+                                   {}, {}, "", ""});
+  ASSERT_EQ(0, pack.exitCode) << pack.err;
+  ProcessResult result = runPackage(
+      sourceDir() + "/tools/private-mounts.sh", outside.path(),
+      {"/bin/sh", "-c", "mount -t tmpfs -o size=1m tmpfs /tmp && exec \"$0\"", outside / "setup.run"},
+      Command{{}, {}, {}, "", "y\ny\n"});
+  EXPECT_EQ(255, result.exitCode);
+  EXPECT_NE(std::string::npos, result.err.find("disk full")) << result.err;
+  EXPECT_TRUE(endsWith(result.err, "\n" + failureOutput(kPayloadExtractionFailed))) << result.err;
+  EXPECT_FALSE(fileExists(record()));
 }

@@ -1,7 +1,15 @@
 #include "bootstrap/shell.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include "bootstrap/interrupt.h"
+
+extern char** environ;
 
 namespace {
 
@@ -42,8 +50,91 @@ std::string quoteIfNeeded(const std::string& text) {
   return quoted;
 }
 
+namespace {
+
+// Shells stop when a child was interrupted, so that their caller sees it; so
+// does the run. system() ignores SIGINT and SIGQUIT while its child runs, so
+// the child's end is the only sign of them.
+int noteInterruptedChild(int status) {
+  ChildOutcome outcome = ChildOutcome::fromWaitStatus(status);
+  if (outcome.interrupted()) rememberChildInterrupt(outcome.value);
+  return status;
+}
+
+// Copies everything from fd to our standard error until the writer closes it;
+// true when the last byte was not a line end. A closed standard error does
+// not stop the copy: the command must not block on a full pipe.
+bool relayToStderr(int fd) {
+  bool lineOpen = false;
+  bool stderrOpen = true;
+  char buffer[4096];
+  for (;;) {
+    ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return lineOpen;
+    lineOpen = buffer[got - 1] != '\n';
+    for (ssize_t done = 0; stderrOpen && done < got;) {
+      ssize_t put = write(STDERR_FILENO, buffer + done, static_cast<size_t>(got - done));
+      if (put < 0 && errno == EINTR) continue;
+      if (put < 0) stderrOpen = false;
+      else done += put;
+    }
+  }
+}
+
+class SpawnActions {
+ public:
+  SpawnActions() { posix_spawn_file_actions_init(&actions_); }
+  ~SpawnActions() { posix_spawn_file_actions_destroy(&actions_); }
+  SpawnActions(const SpawnActions&) = delete;
+  SpawnActions& operator=(const SpawnActions&) = delete;
+  posix_spawn_file_actions_t* get() { return &actions_; }
+
+ private:
+  posix_spawn_file_actions_t actions_;
+};
+
+}  // namespace
+
 int runShellCommand(const std::string& command) {
-  return system(command.c_str());
+  return noteInterruptedChild(system(command.c_str()));
+}
+
+int runShellCommandOnOwnLines(const std::string& command, CommandInput input) {
+  int pipeFds[2];
+  if (pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
+  pid_t pid = 0;
+  int spawnError = 0;
+  {
+    SpawnActions actions;
+    posix_spawn_file_actions_adddup2(actions.get(), pipeFds[1], STDERR_FILENO);
+    if (input == CommandInput::kNone)
+      posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    std::string shellName = "sh";
+    std::string option = "-c";
+    std::string line = command;  // posix_spawn takes writable strings
+    char* argv[] = {&shellName[0], &option[0], &line[0], nullptr};
+    spawnError = posix_spawn(&pid, "/bin/sh", actions.get(), nullptr, argv, environ);
+  }
+  close(pipeFds[1]);
+  if (spawnError != 0) {
+    close(pipeFds[0]);
+    return -1;
+  }
+  const bool lineOpen = relayToStderr(pipeFds[0]);
+  close(pipeFds[0]);
+
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno == EINTR) continue;
+    status = -1;
+    break;
+  }
+  if (lineOpen) {
+    ssize_t ignored = write(STDERR_FILENO, "\n", 1);
+    static_cast<void>(ignored);
+  }
+  return noteInterruptedChild(status);
 }
 
 ChildOutcome ChildOutcome::fromWaitStatus(int status) {

@@ -1,6 +1,8 @@
 #ifndef KV_BOOTSTRAP_SHELL_H_
 #define KV_BOOTSTRAP_SHELL_H_
 
+#include <csignal>
+#include <cstddef>
 #include <string>
 
 /// Makes a text safe to put into a shell command line as exactly one word.
@@ -8,9 +10,25 @@
 /// blanks or tabs get double quotes, anything else single quotes.
 std::string quoteIfNeeded(const std::string& text);
 
+/// The longest command line the shell can be handed, its terminating NUL
+/// included: the kernel's limit for one exec argument string. A longer one
+/// never reaches the shell.
+constexpr size_t kMaxCommandLineBytes = 131072;
+
 /// Hands the command line to the system shell, waits, and returns the raw
-/// wait status (-1 when no child could be created).
+/// wait status (-1 when no child could be created). A child ended by SIGINT
+/// or SIGQUIT is remembered as a pending interrupt (see interrupt.h).
 int runShellCommand(const std::string& command);
+
+/// Where a command's standard input comes from.
+enum class CommandInput { kInherited, kNone };
+
+/// Like runShellCommand(), but the command's standard error passes through
+/// this process on its way to ours, and a line end is added when the command
+/// left its last line open, so that the next message starts a line of its
+/// own. With CommandInput::kNone the command reads /dev/null, so it can
+/// neither ask the user nor swallow input meant for a later program.
+int runShellCommandOnOwnLines(const std::string& command, CommandInput input);
 
 /// How a child ended, decoded from a wait status in one place.
 struct ChildOutcome {
@@ -19,6 +37,8 @@ struct ChildOutcome {
 
   static ChildOutcome fromWaitStatus(int status);
   bool exitedWith(int code) const { return kind == kExited && value == code; }
+  /// Ended by the user's Ctrl-C or Ctrl-\ (or the same signals sent by hand).
+  bool interrupted() const { return kind == kSignaled && (value == SIGINT || value == SIGQUIT); }
 };
 
 #endif  // KV_BOOTSTRAP_SHELL_H_

@@ -13,8 +13,9 @@ std::string joinArguments(int argc, char** argv);
 std::string launchCommand(const std::string& installScriptPath, const std::string& payloadDir,
                           int argc, char** argv);
 
-/// Runs the install agent and waits for it. True once the command was handed
-/// to the shell, whatever the agent did; false only when that step threw.
+/// Runs the install agent and waits for it. True once the shell ran the
+/// command, whatever the agent did; false, after reporting, when the command
+/// line is too long for the kernel, no shell could be started, or that step threw.
 bool launchInstallAgent(const std::string& installScriptPath, const std::string& payloadDir,
                         int argc, char** argv, ReportFn report);
 

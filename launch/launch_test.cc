@@ -1,8 +1,14 @@
 #include "launch/launch.h"
 
+#include <unistd.h>
+
+#include <csignal>
+#include <utility>
+
 #include <gtest/gtest.h>
 
 #include "bootstrap/report.h"
+#include "bootstrap/shell.h"
 #include "tests/run_helpers.h"
 #include "tests/test_util.h"
 
@@ -16,6 +22,22 @@ std::string commandFor(std::vector<std::string> args, const std::string& script 
   argv.push_back(nullptr);
   return launchCommand(script, payloadDir, static_cast<int>(args.size()), argv.data());
 }
+
+std::vector<std::string> gReported;
+
+void recordReport(const std::string& message, bool /*toStderr*/) { gReported.push_back(message); }
+
+// argv for launchInstallAgent(): the program name, then args.
+struct Argv {
+  explicit Argv(std::vector<std::string> args) : owned(std::move(args)) {
+    owned.insert(owned.begin(), "setup");
+    for (std::string& arg : owned) pointers.push_back(&arg[0]);
+    pointers.push_back(nullptr);
+  }
+  int count() const { return static_cast<int>(owned.size()); }
+  std::vector<std::string> owned;
+  std::vector<char*> pointers;
+};
 
 }  // namespace
 
@@ -60,4 +82,49 @@ TEST(LaunchInstallAgent, AgentFailureStillCountsAsLaunched) {
   char* argv[] = {name, nullptr};
   EXPECT_TRUE(launchInstallAgent(tmp / "install", tmp.path(), 1, argv, reportLine));
   EXPECT_TRUE(launchInstallAgent(tmp / "missing", tmp.path(), 1, argv, reportLine));
+}
+
+// A command line longer than the kernel takes for one string never reaches
+// the shell; a launch that did not happen must not count as one.
+TEST(LaunchInstallAgent, CommandLineBeyondTheKernelLimitIsAFailure) {
+  ScopedTempDir tmp;
+  writeFile(tmp / "install", probeAgentScript(tmp / "record"));
+  for (size_t extra : {0, 1}) {
+    SCOPED_TRACE(extra);
+    std::vector<std::string> args(127, std::string(1000, 'a'));
+    args.emplace_back("");
+    Argv probe(args);
+    size_t length = launchCommand(tmp / "install", tmp.path(), probe.count(), probe.pointers.data()).size();
+    args.back() = std::string(kMaxCommandLineBytes - 1 + extra - (length - 2), 'z');  // was ''
+    Argv argv(args);
+    ASSERT_EQ(kMaxCommandLineBytes - 1 + extra,
+              launchCommand(tmp / "install", tmp.path(), argv.count(), argv.pointers.data()).size());
+
+    gReported.clear();
+    unlink((tmp / "record").c_str());
+    bool launched = launchInstallAgent(tmp / "install", tmp.path(), argv.count(), argv.pointers.data(),
+                                       recordReport);
+    EXPECT_EQ(extra == 0, launched);
+    EXPECT_EQ(extra == 0, fileExists(tmp / "record"));
+    EXPECT_EQ(extra == 0 ? std::vector<std::string>{}
+                         : std::vector<std::string>{internalErrorMessage(kLaunchFailed)},
+              gReported);
+  }
+}
+
+// With SIGCHLD ignored the kernel reaps the shell at once and system() has no
+// child to wait for: it returns -1 and nobody knows what ran.
+TEST(LaunchInstallAgent, NoChildToWaitForIsAFailure) {
+  ScopedTempDir tmp;
+  writeFile(tmp / "install", "exit 0\n");
+  Argv argv({});
+  struct sigaction ignore = {}, old = {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGCHLD, &ignore, &old);
+  gReported.clear();
+  bool launched = launchInstallAgent(tmp / "install", tmp.path(), argv.count(), argv.pointers.data(),
+                                     recordReport);
+  sigaction(SIGCHLD, &old, nullptr);
+  EXPECT_FALSE(launched);
+  EXPECT_EQ(std::vector<std::string>{internalErrorMessage(kLaunchFailed)}, gReported);
 }

@@ -22,9 +22,9 @@
 
 extern char** environ;
 
-ScopedTempDir::ScopedTempDir() {
-  char name[] = "/tmp/bootstrap-test-XXXXXX";
-  if (mkdtemp(name) == nullptr) {
+ScopedTempDir::ScopedTempDir(const std::string& parent) {
+  std::string name = parent + "/bootstrap-test-XXXXXX";
+  if (mkdtemp(&name[0]) == nullptr) {
     ADD_FAILURE() << "mkdtemp: " << strerror(errno);
     return;
   }

@@ -11,7 +11,8 @@
 /// directories (/tmp/kv...), so leftover checks stay exact.
 class ScopedTempDir {
  public:
-  ScopedTempDir();
+  /// Made in parent: /var/tmp for a test that mounts something over /tmp.
+  explicit ScopedTempDir(const std::string& parent = "/tmp");
   ~ScopedTempDir();
   ScopedTempDir(const ScopedTempDir&) = delete;
   ScopedTempDir& operator=(const ScopedTempDir&) = delete;
