@@ -140,18 +140,14 @@ size_t appendSignature(char* data, size_t size, size_t count, void* download) {
   return length;
 }
 
-}  // namespace
-
-std::string signatureUrl(const std::string& agentUrl) { return agentUrl + ".minisig"; }
-
-bool checkAgentSignature(const std::string& signatureText, const std::string& archivePath,
-                         std::string* why) {
+// True when signature is the built-in key's, over the file at archivePath and
+// its own trusted comment.
+bool signatureMatches(const MinisignSignature& signature, const std::string& archivePath,
+                      std::string* why) {
   if (sodium_init() < 0) {
     *why = "the cryptography library cannot start";
     return false;
   }
-  MinisignSignature signature;
-  if (!parseMinisignSignature(signatureText, &signature, why)) return false;
   if (!isAlgorithm(signature, kHashedAlgorithm) && !isAlgorithm(signature, kLegacyAlgorithm)) {
     *why = "the signature's algorithm is unknown";
     return false;
@@ -176,9 +172,13 @@ bool checkAgentSignature(const std::string& signatureText, const std::string& ar
   return true;
 }
 
+}  // namespace
+
+// The two strings' order is fetchAgentArchive's.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 bool verifyAgentArchive(const CurlLibrary& lib, CURL* curl, const std::string& url,
                         const std::string& archivePath, ReportFn report) {
-  const std::string sigUrl = signatureUrl(url);
+  const std::string sigUrl = url + ".minisig";
   SignatureDownload download;
   CURLcode code = lib.easy_setopt(curl, CURLOPT_URL, sigUrl.c_str());
   if (code == CURLE_OK)
@@ -197,8 +197,11 @@ bool verifyAgentArchive(const CurlLibrary& lib, CURL* curl, const std::string& u
     why = "cannot download " + sigUrl + ": " + lib.easy_strerror(code);
   } else if (status >= 400) {
     why = "no signature at " + sigUrl + " (HTTP code: " + std::to_string(status) + ")";
-  } else if (checkAgentSignature(download.text, archivePath, &why)) {
-    return true;
+  } else {
+    MinisignSignature signature;
+    if (parseMinisignSignature(download.text, &signature, &why) &&
+        signatureMatches(signature, archivePath, &why))
+      return true;
   }
   report("Failed to verify the TVE Installer downloaded from " + url + ": " + why, true);
   return false;

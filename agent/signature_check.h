@@ -13,14 +13,6 @@
 /// The id of the key built in, as minisign prints it (16 hex digits).
 extern const char kAgentKeyId[];
 
-/// The signature file's URL for an agent URL.
-std::string signatureUrl(const std::string& agentUrl);
-
-/// True when signatureText is a signature by the built-in key of the file at
-/// archivePath, with its trusted comment intact; else false with *why.
-bool checkAgentSignature(const std::string& signatureText, const std::string& archivePath,
-                         std::string* why);
-
 /// Downloads the signature of the agent at url on the handle of the agent's own
 /// download (so with its limits) and checks the archive at archivePath with it.
 /// False after reporting why; nothing is reported when a SIGTERM or SIGHUP cut
