@@ -13,6 +13,12 @@
 #include "bootstrap/interrupt.h"
 #include "bootstrap/paths.h"
 
+#ifdef KV_AGENT_SIGNED
+#include <unistd.h>
+
+#include "agent/signature_check.h"
+#endif
+
 namespace {
 
 const char kUrlVariable[] = "KV_INTERNAL_INSTALL_AGENT_URL";
@@ -207,6 +213,14 @@ bool fetchAgentArchive(const std::string& url, const std::string& destPath, Repo
     report(downloadFailure(url, strerror(errno)), true);
     return false;
   }
+#ifdef KV_AGENT_SIGNED
+  // Nothing of a download is trusted before its signature is checked: not its
+  // tag, not its contents.
+  if (!verifyAgentArchive(lib, curl.get(), url, destPath, report)) {
+    unlink(destPath.c_str());
+    return false;
+  }
+#endif
 
   curl.reset();
   writeValidateString(cacheRoot, tagLine);

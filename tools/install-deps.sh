@@ -3,7 +3,8 @@
 set -eu
 
 packages="cmake ninja-build g++ make libcurl4-openssl-dev libcurl3-gnutls zlib1g-dev libgtest-dev zip unzip
-  nginx-light python3 clang libclang-rt-14-dev clang-tidy man-db groff-base procps debootstrap"
+  nginx-light python3 clang libclang-rt-14-dev clang-tidy man-db groff-base procps debootstrap
+  libsodium-dev minisign"
 
 missing=""
 for p in $packages; do

@@ -1,0 +1,208 @@
+#include "agent/signature_check.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include <sodium.h>
+
+#include "agent/minisig.h"
+#include "bootstrap/interrupt.h"
+
+#if !defined(KV_AGENT_PUBLIC_KEY_BYTES) || !defined(KV_AGENT_KEY_ID)
+#error "KV_AGENT_PUBLIC_KEY_BYTES and KV_AGENT_KEY_ID come from the build's KV_AGENT_PUBLIC_KEY"
+#endif
+
+const char kAgentKeyId[] = KV_AGENT_KEY_ID;
+
+namespace {
+
+// The decoded public key line: "Ed", the key id, the Ed25519 key. The build
+// has checked its form.
+constexpr uint8_t kPublicKeyLine[] = {KV_AGENT_PUBLIC_KEY_BYTES};
+static_assert(sizeof kPublicKeyLine == 2 + 8 + crypto_sign_PUBLICKEYBYTES,
+              "a minisign public key line holds 42 bytes");
+const uint8_t* const kKeyId = kPublicKeyLine + 2;
+const uint8_t* const kPublicKey = kPublicKeyLine + 10;
+
+const char kHashedAlgorithm[] = "ED";
+const char kLegacyAlgorithm[] = "Ed";
+
+struct FileCloser {
+  void operator()(FILE* file) const { fclose(file); }
+};
+
+// BLAKE2b-512 of the file, read in blocks: the archive may be far larger than
+// the memory a bootstrap should take.
+bool hashFile(const std::string& path, std::array<uint8_t, crypto_generichash_BYTES_MAX>* hash) {
+  std::unique_ptr<FILE, FileCloser> file(fopen(path.c_str(), "rb"));
+  if (!file) return false;
+  crypto_generichash_state state;
+  crypto_generichash_init(&state, nullptr, 0, hash->size());
+  std::array<unsigned char, 65536> block;
+  size_t got = 0;
+  while ((got = fread(block.data(), 1, block.size(), file.get())) > 0)
+    crypto_generichash_update(&state, block.data(), got);
+  if (ferror(file.get()) != 0) return false;
+  crypto_generichash_final(&state, hash->data(), hash->size());
+  return true;
+}
+
+// The file mapped whole: a legacy signature covers the bytes themselves, and
+// the Ed25519 check needs them in one piece.
+class MappedFile {
+ public:
+  explicit MappedFile(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    struct stat info {};
+    if (fstat(fd, &info) == 0) {
+      size_ = static_cast<size_t>(info.st_size);
+      // mmap refuses an empty range; an empty file is a valid (empty) message.
+      void* data = size_ == 0 ? nullptr : mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
+      ok_ = size_ == 0 || data != MAP_FAILED;
+      if (size_ > 0 && ok_) data_ = static_cast<const unsigned char*>(data);
+    }
+    close(fd);
+  }
+  ~MappedFile() {
+    if (data_ != nullptr) munmap(const_cast<unsigned char*>(data_), size_);
+  }
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+
+  bool ok() const { return ok_; }
+  const unsigned char* data() const { return data_ != nullptr ? data_ : &empty_; }
+  size_t size() const { return size_; }
+
+ private:
+  const unsigned char* data_ = nullptr;
+  size_t size_ = 0;
+  bool ok_ = false;
+  unsigned char empty_ = 0;
+};
+
+bool isAlgorithm(const MinisignSignature& signature, const char* name) {
+  return memcmp(signature.algorithm.data(), name, signature.algorithm.size()) == 0;
+}
+
+std::string hexKeyId(const std::array<uint8_t, 8>& keyId) {
+  // minisign prints the id as a little-endian number.
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string hex;
+  for (size_t i = keyId.size(); i-- > 0;) {
+    hex += kDigits[keyId[i] >> 4];
+    hex += kDigits[keyId[i] & 0xf];
+  }
+  return hex;
+}
+
+bool fileSignatureMatches(const MinisignSignature& signature, const std::string& archivePath,
+                          std::string* why) {
+  if (isAlgorithm(signature, kHashedAlgorithm)) {
+    std::array<uint8_t, crypto_generichash_BYTES_MAX> hash{};
+    if (!hashFile(archivePath, &hash)) {
+      *why = "cannot read the downloaded file";
+      return false;
+    }
+    return crypto_sign_verify_detached(signature.signature.data(), hash.data(), hash.size(),
+                                       kPublicKey) == 0;
+  }
+  MappedFile file(archivePath);
+  if (!file.ok()) {
+    *why = "cannot read the downloaded file";
+    return false;
+  }
+  return crypto_sign_verify_detached(signature.signature.data(), file.data(), file.size(),
+                                     kPublicKey) == 0;
+}
+
+struct SignatureDownload {
+  std::string text;
+  bool tooLong = false;
+};
+
+size_t appendSignature(char* data, size_t size, size_t count, void* download) {
+  auto* into = static_cast<SignatureDownload*>(download);
+  const size_t length = size * count;
+  if (into->text.size() + length > kMaxSignatureFileBytes) {
+    into->tooLong = true;
+    return 0;  // ends the transfer
+  }
+  into->text.append(data, length);
+  return length;
+}
+
+// True when signature is the built-in key's, over the file at archivePath and
+// its own trusted comment.
+bool signatureMatches(const MinisignSignature& signature, const std::string& archivePath,
+                      std::string* why) {
+  if (sodium_init() < 0) {
+    *why = "the cryptography library cannot start";
+    return false;
+  }
+  if (!isAlgorithm(signature, kHashedAlgorithm) && !isAlgorithm(signature, kLegacyAlgorithm)) {
+    *why = "the signature's algorithm is unknown";
+    return false;
+  }
+  if (memcmp(signature.keyId.data(), kKeyId, signature.keyId.size()) != 0) {
+    *why = "it is signed with key " + hexKeyId(signature.keyId) + ", not with key " + kAgentKeyId;
+    return false;
+  }
+  std::string signedComment(signature.signature.begin(), signature.signature.end());
+  signedComment += signature.trustedComment;
+  if (crypto_sign_verify_detached(signature.globalSignature.data(),
+                                  reinterpret_cast<const unsigned char*>(signedComment.data()),
+                                  signedComment.size(), kPublicKey) != 0) {
+    *why = "the trusted comment does not match its signature";
+    return false;
+  }
+  why->clear();
+  if (!fileSignatureMatches(signature, archivePath, why)) {
+    if (why->empty()) *why = "the signature does not match the file";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+// The two strings' order is fetchAgentArchive's.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
+bool verifyAgentArchive(const CurlLibrary& lib, CURL* curl, const std::string& url,
+                        const std::string& archivePath, ReportFn report) {
+  const std::string sigUrl = url + ".minisig";
+  SignatureDownload download;
+  CURLcode code = lib.easy_setopt(curl, CURLOPT_URL, sigUrl.c_str());
+  if (code == CURLE_OK)
+    code = lib.easy_setopt(curl, CURLOPT_WRITEFUNCTION,
+                           static_cast<curl_write_callback>(appendSignature));
+  if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_WRITEDATA, static_cast<void*>(&download));
+  if (code == CURLE_OK) code = lib.easy_perform(curl);
+
+  std::string why;
+  long status = 0;
+  if (code == CURLE_OK) code = lib.easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  if (pendingInterrupt() != 0) return false;
+  if (download.tooLong) {
+    why = "the signature file is longer than " + std::to_string(kMaxSignatureFileBytes) + " bytes";
+  } else if (code != CURLE_OK) {
+    why = "cannot download " + sigUrl + ": " + lib.easy_strerror(code);
+  } else if (status >= 400) {
+    why = "no signature at " + sigUrl + " (HTTP code: " + std::to_string(status) + ")";
+  } else {
+    MinisignSignature signature;
+    if (parseMinisignSignature(download.text, &signature, &why) &&
+        signatureMatches(signature, archivePath, &why))
+      return true;
+  }
+  report("Failed to verify the TVE Installer downloaded from " + url + ": " + why, true);
+  return false;
+}
