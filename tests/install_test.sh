@@ -90,7 +90,9 @@ $warnings"
   # Found by name under the installed prefix, as a user's man would find it.
   MANWIDTH=80 man -M "$prefix/share/man" "$page" >"$tmp/$page.txt" 2>"$tmp/$page.err" ||
     { cat "$tmp/$page.err" >&2; fail "man cannot show $page"; }
-  grep -q '^NAME' "$tmp/$page.txt" && grep -q "^ *$page - " "$tmp/$page.txt" ||
+  # groff 1.23 fills a NAME line that wraps out to the margin, so any run
+  # of blanks may stand before the dash.
+  grep -q '^NAME' "$tmp/$page.txt" && grep -q "^ *$page  *- " "$tmp/$page.txt" ||
     fail "man shows no NAME section for $page"
 done
 
