@@ -1,11 +1,11 @@
 #!/bin/sh
-# Installs the Debian packages the build, the tests and the demo need, when any is missing.
+# Installs the Debian packages the build, the tests, the demo and make deb need, when any is missing.
 # Every name exists in Debian 12 and 13 alike and carries no version: libclang-rt-dev, like clang,
 # follows the release's default compiler, so the fuzzers' runtime always matches clang.
 set -eu
 
 packages="cmake ninja-build g++ make libcurl4-openssl-dev zlib1g-dev libgtest-dev zip unzip nginx-light python3
-  clang libclang-rt-dev clang-tidy man-db groff-base procps"
+  clang libclang-rt-dev clang-tidy man-db groff-base procps dpkg-dev file"
 
 missing=""
 for p in $packages; do
