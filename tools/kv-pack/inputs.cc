@@ -104,12 +104,14 @@ bool listZipMembers(const StagingDir& staging, const std::string& path, const st
   Child child;
   if (!startUnzip(staging, unzipLinkName("list", role), "-Z1", path, &child, err)) return false;
   ChildResult result = child.wait();
-  // 1 is a warning after a complete listing, such as bytes ahead of an
-  // archive whose offsets do not count them.
+  // Status 1 is a warning after a complete listing, as for bytes ahead of an
+  // archive whose offsets do not count them, or unzip's only line for an
+  // archive without members.
   if (!result.exited || (result.exitCode != 0 && result.exitCode != 1)) {
     *err = "cannot list " + role + " " + path + ": " + unzipComplaint(result);
     return false;
   }
+  if (result.exitCode == 1 && result.out == "Empty zipfile.\n") return true;
   std::istringstream lines(result.out);
   std::string name;
   while (std::getline(lines, name)) names->push_back(name);

@@ -696,6 +696,8 @@ TEST_F(PackTest, InfoTellsWhatAPackageOrStubHolds) {
              "InstallAgent.zip && cat '" +
              bootstrapBinary() + "' ../hand.zip > ../hand.run && cp ../hand.run ../unadjusted.run" +
              " && zip -q -A ../hand.run");
+  shellOrDie("printf 'PK\\005\\006' | cat '" + bootstrapBinary() + "' - > '" + dir_.path() +
+             "/empty.run' && head -c 18 /dev/zero >> '" + dir_.path() + "/empty.run'");
   std::string damaged = readFile(withoutAgent);
   damaged[readFile(bootstrapBinary()).size() + 100] ^= 0x55;  // in bundle.zip's stored bytes
   writeFile(dir_ / "damaged.run", damaged, 0755);
@@ -705,8 +707,8 @@ TEST_F(PackTest, InfoTellsWhatAPackageOrStubHolds) {
   const std::string kDownloaded = "none in the package: downloaded from the agent base URL";
   struct Case {
     std::string what, file, stub;
-    std::vector<std::string> members;  ///< none: a bare stub
-    std::string agent, unzipTest;
+    std::vector<std::string> members;
+    std::string agent, unzipTest;  ///< no unzip -t line: a bare stub
     std::string record;  ///< the "record" line when the record cannot be read
     std::string error;   ///< part of the one line on standard error; none: status 0
   } cases[] = {
@@ -737,6 +739,8 @@ TEST_F(PackTest, InfoTellsWhatAPackageOrStubHolds) {
        "fails",
        "",
        "extra bytes at beginning"},
+      {"package with an empty archive", dir_ / "empty.run", bootstrapBinary(), {}, kDownloaded,
+       "fails", "", "does not pass unzip's test"},
       {"damaged package", dir_ / "damaged.run", bootstrapBinary(), {"bundle.zip"}, kDownloaded,
        "fails", "", "bad CRC"},
       {"program that is no stub", packBinary(), packBinary(), {}, "", "", "none",
@@ -792,7 +796,7 @@ TEST_F(PackTest, InfoTellsWhatAPackageOrStubHolds) {
                          "' | grep -o 'Name: GLIBC_[0-9.]*' | cut -c13- | sort -V | tail -n 1"),
               one("needs glibc").substr(0, one("needs glibc").find(' ')) + "\n");
 
-    if (c.members.empty()) {
+    if (c.unzipTest.empty()) {
       EXPECT_EQ("none", one("archive"));
       EXPECT_EQ(std::vector<std::string>{}, all("unzip -t"));
     } else {
