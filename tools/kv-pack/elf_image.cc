@@ -10,21 +10,29 @@
 
 namespace {
 
-// A stub's tables take a few kilobytes; anything near this is a damaged header.
-constexpr uint64_t kMaxTableSize = uint64_t{16} << 20;
+// A stub's tables take a few kilobytes all together. A file whose tables take
+// more is damaged or hostile, and must not make kv-pack read or keep gigabytes.
+constexpr uint64_t kMaxTablesSize = uint64_t{16} << 20;
 
-// Reads the tables of the image, never past its end.
+// Reads the tables of the image, never past its end nor beyond kMaxTablesSize
+// in all.
 class ImageReader {
  public:
   /// `extent` names what ends at `end` in messages: "file" or "image".
   ImageReader(int fd, uint64_t end, const char* extent) : fd_(fd), end_(end), extent_(extent) {}
 
   bool read(uint64_t offset, uint64_t size, std::string* bytes, const std::string& what,
-            std::string* err) const {
-    if (size > kMaxTableSize || offset > end_ || size > end_ - offset) {
+            std::string* err) {
+    if (offset > end_ || size > end_ - offset) {
       *err = what + " lies outside the " + extent_;
       return false;
     }
+    if (size > budget_) {
+      *err = "its tables take more than " + std::to_string(kMaxTablesSize >> 20) +
+             " MiB, far more than a stub's";
+      return false;
+    }
+    budget_ -= size;
     bytes->assign(size, '\0');
     size_t done = 0;
     while (done < size) {
@@ -43,6 +51,7 @@ class ImageReader {
   int fd_;
   uint64_t end_;
   const char* extent_;
+  uint64_t budget_ = kMaxTablesSize;
 };
 
 // The image is little-endian, as is every machine kv-pack runs on.
@@ -83,7 +92,7 @@ uint64_t roundUp(uint64_t value, uint64_t alignment) {
 
 class SectionTables {
  public:
-  SectionTables(const ImageReader& reader, std::vector<Elf64_Shdr> sections)
+  SectionTables(ImageReader& reader, std::vector<Elf64_Shdr> sections)
       : reader_(reader), sections_(std::move(sections)) {}
 
   bool readAll(ElfImage* image, std::string* err) {
@@ -100,12 +109,12 @@ class SectionTables {
 
  private:
   bool contents(const Elf64_Shdr& section, const std::string& what, std::string* bytes,
-                std::string* err) const {
+                std::string* err) {
     return reader_.read(section.sh_offset, section.sh_size, bytes, what, err);
   }
 
   bool linkedStrings(const Elf64_Shdr& section, const std::string& what, std::string* table,
-                     std::string* err) const {
+                     std::string* err) {
     if (section.sh_link >= sections_.size() || sections_[section.sh_link].sh_type != SHT_STRTAB) {
       *err = what + " names no string table";
       return false;
@@ -115,7 +124,7 @@ class SectionTables {
 
   // Descriptions are padded to the section's alignment: 8 for some notes of
   // 64-bit programs, 4 for the rest.
-  bool readNotes(const Elf64_Shdr& section, std::vector<ElfNote>* notes, std::string* err) const {
+  bool readNotes(const Elf64_Shdr& section, std::vector<ElfNote>* notes, std::string* err) {
     std::string bytes;
     if (!contents(section, "note section", &bytes, err)) return false;
     uint64_t alignment = section.sh_addralign == 8 ? 8 : 4;
@@ -142,7 +151,7 @@ class SectionTables {
   }
 
   bool readNeeded(const Elf64_Shdr& section, std::vector<std::string>* needed,
-                  std::string* err) const {
+                  std::string* err) {
     std::string bytes, strings;
     if (!contents(section, "dynamic section", &bytes, err) ||
         !linkedStrings(section, "dynamic section", &strings, err))
@@ -162,20 +171,25 @@ class SectionTables {
   }
 
   // The version needs are a chain of records, one per library, each with a
-  // chain of the versions it needs; sh_info counts the records.
+  // chain of the versions it needs; sh_info counts the records. Every record
+  // and every version takes 16 bytes of the section, so a chain with more
+  // links than that runs over the same bytes again.
   bool readVersionNeeds(const Elf64_Shdr& section, std::vector<std::string>* versions,
-                        std::string* err) const {
+                        std::string* err) {
     std::string bytes, strings;
     if (!contents(section, "version needs", &bytes, err) ||
         !linkedStrings(section, "version needs", &strings, err))
       return false;
+    static_assert(sizeof(Elf64_Verneed) == 16 && sizeof(Elf64_Vernaux) == 16, "16-byte links");
+    uint64_t linksLeft = bytes.size() / 16;
     uint64_t at = 0;
     for (uint32_t library = 0; library < section.sh_info; ++library) {
       Elf64_Verneed need;
-      if (!readStruct(bytes, at, &need)) return damagedVersionNeeds(err);
+      if (linksLeft-- == 0 || !readStruct(bytes, at, &need)) return damagedVersionNeeds(err);
       uint64_t auxAt = at + need.vn_aux;
       for (uint32_t i = 0; i < need.vn_cnt; ++i) {
         Elf64_Vernaux aux;
+        if (linksLeft-- == 0) return damagedVersionNeeds(err);
         std::string name;
         if (!readStruct(bytes, auxAt, &aux) || !stringAt(strings, aux.vna_name, &name))
           return damagedVersionNeeds(err);
@@ -190,11 +204,11 @@ class SectionTables {
   }
 
   static bool damagedVersionNeeds(std::string* err) {
-    *err = "its version needs run past their section";
+    *err = "its version needs are damaged";
     return false;
   }
 
-  const ImageReader& reader_;
+  ImageReader& reader_;
   std::vector<Elf64_Shdr> sections_;
 };
 
