@@ -3,7 +3,7 @@ BUILD := build
 ASAN_BUILD := build-asan
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build build-asan test test-normal test-asan demo bench fuzz lint clean
+.PHONY: all deps build build-asan test test-normal test-asan demo deb bench fuzz lint clean
 
 all: build
 
@@ -34,6 +34,11 @@ clean:
 
 demo: build
 	tools/demo.sh
+
+# The Debian package $(BUILD)/kv-bootstrap_<version>_amd64.deb: kv-pack, the
+# stub and the man pages, as the install rules put them under /usr.
+deb: build
+	cd $(BUILD) && cpack -G DEB
 
 # libFuzzer targets under clang with ASan + UBSan, each run for a bounded time
 # (fuzz/run.sh says how to change it); the corpus in fuzz/corpus/ is not changed.

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include <curl/curl.h>
 #include <gtest/gtest.h>
 
 #include "bootstrap/report.h"
@@ -178,7 +179,8 @@ TEST_F(AgentSourceTest, ServerFailuresEndTheRunWithTheirMessage) {
       {failingUrl, "Failed to download the TVE Installer from " + failingUrl +
                        ". Received an HTTP code: 500."},
       {closedUrl,
-       "Failed to download the TVE Installer from " + closedUrl + "Error : Couldn't connect to server"},
+       "Failed to download the TVE Installer from " + closedUrl + "Error : " +
+           curl_easy_strerror(CURLE_COULDNT_CONNECT)},
   };
   for (const auto& c : cases) {
     Command command;

@@ -17,7 +17,7 @@ src_dir=$(cd "$(dirname "$0")" && pwd)
 build_dir=$(cd "${1:-build-fuzz}" && pwd)
 runs=${FUZZ_RUNS:-1000000}
 seconds=${FUZZ_SECONDS:-600}
-targets=${FUZZ_TARGETS:-"header_callback_fuzz quote_fuzz validate_string_fuzz minisig_fuzz"}
+targets=${FUZZ_TARGETS:-"header_callback_fuzz quote_fuzz validate_string_fuzz minisig_fuzz elf_image_fuzz"}
 
 mkdir -p "$build_dir/artifacts" "$build_dir/logs"
 summary=""

@@ -12,7 +12,7 @@ mkdir -p "$demo"
 build/kv-pack --bundle examples/hello \
   --agent "$demo/InstallAgent.zip" -o "$demo/hello-setup.run"
 echo "Packed $demo/hello-setup.run ($(wc -c < "$demo/hello-setup.run") bytes):"
-unzip -l "$demo/hello-setup.run" 2>/dev/null | sed 's/^/  /'
+build/kv-pack --info "$demo/hello-setup.run" | sed 's/^/  /'
 
 echo
 echo "\$ $demo/hello-setup.run -mode silent -installdir $demo/installed"

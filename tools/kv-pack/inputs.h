@@ -2,12 +2,14 @@
 #define KV_TOOLS_KV_PACK_INPUTS_H_
 
 #include <string>
+#include <vector>
 
 #include "tools/kv-pack/child_process.h"
 #include "tools/kv-pack/scoped_paths.h"
 
-/// A readable regular file that is an ELF image with nothing after its
-/// section header table, so a finished package is not packed a second time.
+/// A readable regular file that is a kv-bootstrap stub: a 64-bit ELF image
+/// carrying the stub record, with nothing after its section header table, so
+/// a finished package is not packed a second time.
 [[nodiscard]] bool checkBootstrap(const std::string& path, std::string* err);
 
 /// unzip's test of an archive, which may run beside other work: a big
@@ -29,6 +31,11 @@ class ZipTest {
 /// Runs a ZipTest to its end.
 [[nodiscard]] bool checkZipArchive(const StagingDir& staging, const std::string& path,
                                    const std::string& role, std::string* err);
+
+/// The names unzip lists in the archive, one per member, in archive order.
+[[nodiscard]] bool listZipMembers(const StagingDir& staging, const std::string& path,
+                                  const std::string& role, std::vector<std::string>* names,
+                                  std::string* err);
 
 /// An agent archive must hold the script "install" at its top level.
 [[nodiscard]] bool checkAgentHasInstall(const StagingDir& staging, const std::string& path,

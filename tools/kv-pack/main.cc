@@ -10,18 +10,23 @@
 #include <string>
 #include <vector>
 
+#include "tools/kv-pack/info.h"
 #include "tools/kv-pack/interrupt.h"
 #include "tools/kv-pack/pack.h"
+#include "tools/kv-pack/printable.h"
 
 namespace {
 
 const char kHelp[] =
     "Usage: kv-pack [--bootstrap FILE] --bundle DIR|ZIP [--agent ZIP] [--level N] -o OUTPUT\n"
+    "       kv-pack --info PACKAGE|STUB\n"
     "\n"
     "Makes a self-extracting installer: the bootstrap program followed by a ZIP\n"
     "archive holding \"bundle.zip\" and, optionally, the install agent.\n"
     "\n"
-    "  --bootstrap FILE   the bootstrap program (an ELF file) to put in front;\n"
+    "  --bootstrap FILE   the bootstrap program to put in front: a kv-bootstrap\n"
+    "                     stub, which carries a record of its version, agent base\n"
+    "                     URL and signing key;\n"
     "                     default: ../lib/kv-bootstrap/kv-bootstrap next to kv-pack,\n"
     "                     else stub/kv-bootstrap or kv-bootstrap beside it\n"
     "  --bundle DIR|ZIP   the application: a directory is zipped with Info-ZIP zip,\n"
@@ -33,6 +38,10 @@ const char kHelp[] =
     "  --level N          compression level 0-9 for a bundle directory (zip's default: 6)\n"
     "  -o, --output FILE  the package to write: made executable, written under a\n"
     "                     temporary name and renamed once \"unzip -t\" passes it\n"
+    "  --info FILE        print what a package or a bare stub is: the stub's record,\n"
+    "                     its size, the libraries and the glibc it needs to start,\n"
+    "                     the archive's members, the agent among them, and whether\n"
+    "                     \"unzip -t\" passes it\n"
     "  -h, --help         show this text\n"
     "\n"
     "With SOURCE_DATE_EPOCH set (seconds since 1970), the same inputs give the same\n"
@@ -40,32 +49,15 @@ const char kHelp[] =
     "bundle directory count only the owner's execute bit.\n"
     "\n"
     "Exit status: 0 when the package is written; otherwise 1, with one line on\n"
-    "standard error starting with \"kv-pack: \", and no output file.\n";
+    "standard error starting with \"kv-pack: \", and no output file. With --info:\n"
+    "0 when the file is a stub with its record and any archive passes \"unzip -t\";\n"
+    "otherwise 1, with one such line after what could be read.\n";
 
 // Where an installed kv-pack finds the bootstrap, relative to its own
 // directory; the others are in the build tree: the shipped bootstrap, else
 // the one built for the tests.
 const char* const kBootstrapBesidePack[] = {"../lib/kv-bootstrap/kv-bootstrap",
                                             "stub/kv-bootstrap", "kv-bootstrap"};
-
-// Paths may hold any byte; the message must still be one line.
-std::string printable(const std::string& text) {
-  std::string shown;
-  for (unsigned char c : text) {
-    if (c == '\n') {
-      shown += "\\n";
-    } else if (c == '\r') {
-      shown += "\\r";
-    } else if (c < 0x20 || c == 0x7f) {
-      char escaped[8];
-      snprintf(escaped, sizeof escaped, "\\x%02x", c);
-      shown += escaped;
-    } else {
-      shown += static_cast<char>(c);
-    }
-  }
-  return shown;
-}
 
 int fail(const std::string& message) {
   fprintf(stderr, "kv-pack: %s\n", printable(message).c_str());
@@ -105,36 +97,47 @@ bool parseLevel(const char* text, int* level) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  enum { kBootstrap = 256, kBundle, kAgent, kLevel };
+  enum { kBootstrap = 256, kBundle, kAgent, kLevel, kInfo };
   static const struct option kOptions[] = {
       {"bootstrap", required_argument, nullptr, kBootstrap},
       {"bundle", required_argument, nullptr, kBundle},
       {"agent", required_argument, nullptr, kAgent},
       {"level", required_argument, nullptr, kLevel},
+      {"info", required_argument, nullptr, kInfo},
       {"output", required_argument, nullptr, 'o'},
       {"help", no_argument, nullptr, 'h'},
       {nullptr, 0, nullptr, 0},
   };
   PackOptions options;
+  const char* infoPath = nullptr;
+  bool packOptionGiven = false;
   opterr = 0;  // one line of our own instead of getopt's
   int option;
   while ((option = getopt_long(argc, argv, "o:h", kOptions, nullptr)) != -1) {
     switch (option) {
       case kBootstrap:
+        packOptionGiven = true;
         options.bootstrap = optarg;
         break;
       case kBundle:
+        packOptionGiven = true;
         options.bundle = optarg;
         break;
       case kAgent:
+        packOptionGiven = true;
         options.agent = optarg;
         break;
       case 'o':
+        packOptionGiven = true;
         options.output = optarg;
         break;
       case kLevel:
+        packOptionGiven = true;
         if (!parseLevel(optarg, &options.level))
           return fail(std::string("--level takes a digit from 0 to 9, not \"") + optarg + "\"");
+        break;
+      case kInfo:
+        infoPath = optarg;
         break;
       case 'h':
         fputs(kHelp, stdout);
@@ -146,6 +149,14 @@ int main(int argc, char** argv) {
   }
   if (optind < argc)
     return fail(std::string("unexpected argument ") + argv[optind] + " (see kv-pack --help)");
+  if (infoPath != nullptr) {
+    if (packOptionGiven) return fail("--info takes no other option (see kv-pack --help)");
+    catchInterrupts();
+    std::string err;
+    bool described = printInfo(infoPath, stdout, &err);
+    if (interruptSignal() != 0) reraiseInterrupt();
+    return described ? 0 : fail(err);
+  }
   if (options.bundle.empty()) return fail("no bundle given (--bundle DIR|ZIP)");
   if (options.output.empty()) return fail("no output given (-o OUTPUT)");
   if (options.bootstrap.empty()) {

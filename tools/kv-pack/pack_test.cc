@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <sstream>
 #include <thread>
 
 #include "tests/test_util.h"
@@ -111,6 +112,21 @@ void copyCreatingDirs(const std::string& from, const std::string& to) {
   ProcessResult copied = runProcess({{"/bin/cp", from, to}, {}, {}, "", ""});
   ASSERT_EQ(0, made.exitCode + copied.exitCode) << made.err << copied.err;
 }
+
+// The built stub with one run of bytes replaced, written to `path`: a way to
+// damage its ELF headers or its record as a faulty build could.
+std::string changedStub(const std::string& path, const std::string& from, const std::string& to) {
+  std::string bytes = readFile(bootstrapBinary());
+  size_t at = bytes.find(from);
+  EXPECT_NE(std::string::npos, at);
+  EXPECT_EQ(std::string::npos, bytes.find(from, at + 1)) << "the bytes to change are not unique";
+  if (at != std::string::npos) bytes.replace(at, from.size(), to);
+  writeFile(path, bytes, 0755);
+  return path;
+}
+
+// The record's note header ends with its type, the format, just before the owner.
+const std::string kRecordFormatAndOwner("\x01\0\0\0kv-bootstrap\0", 17);
 
 ProcessResult runTool(const std::vector<std::string>& argv, const std::string& workDir = "") {
   return runProcess({argv, {}, {}, workDir, ""});
@@ -473,6 +489,13 @@ TEST_F(PackTest, BadInputsFailCleanly) {
              "/nested/sub/install'");
   makeInfoZip(dir_ / "nested", dir_ / "nested-install.zip");
   shellOrDie("mkdir '" + dir_.path() + "/newline' && echo x > '" + dir_.path() + "/newline/a\nb'");
+  std::string stub = readFile(bootstrapBinary());
+  writeFile(dir_ / "cut-stub", stub.substr(0, stub.size() / 2), 0755);
+  changedStub(dir_ / "32-bit-stub", "\x7f" "ELF\x02", "\x7f" "ELF\x01");
+  changedStub(dir_ / "later-format-stub", kRecordFormatAndOwner,
+              std::string("\x02\0\0\0kv-bootstrap\0", 17));
+  changedStub(dir_ / "damaged-record-stub", std::string("\0version=", 9),
+              std::string("\0version!", 9));
 
   struct Case {
     std::string what;
@@ -490,6 +513,13 @@ TEST_F(PackTest, BadInputsFailCleanly) {
       {"directory as bootstrap", {"--bootstrap", dir_ / "empty"}, "not a regular file"},
       {"script as bootstrap", {"--bootstrap", dir_ / "script.sh"}, "not an ELF"},
       {"package as bootstrap", {"--bootstrap", goodPackage}, "data after its ELF image"},
+      {"program that is no stub", {"--bootstrap", packBinary()}, "is not a kv-bootstrap stub"},
+      {"stub cut short", {"--bootstrap", dir_ / "cut-stub"}, "lies outside the file"},
+      {"32-bit ELF file", {"--bootstrap", dir_ / "32-bit-stub"}, "not a 64-bit"},
+      {"stub record of a later format",
+       {"--bootstrap", dir_ / "later-format-stub"},
+       "record of format 2"},
+      {"damaged stub record", {"--bootstrap", dir_ / "damaged-record-stub"}, "damaged stub record"},
       {"missing agent", {"--agent", dir_ / "nope.zip"}, "cannot read agent"},
       {"agent not a ZIP", {"--agent", dir_ / "text.txt"}, "is not a ZIP archive"},
       {"agent without top-level install",
@@ -501,6 +531,7 @@ TEST_F(PackTest, BadInputsFailCleanly) {
       {"level out of range", {"--level", "10"}, "--level"},
       {"level for a ZIP bundle", {"--bundle", zipped, "--level", "1"}, "--level"},
       {"unknown option", {"--compress"}, "unknown option"},
+      {"--info while packing", {"--info", goodPackage}, "--info takes no other option"},
   };
   std::vector<std::string> before = listDir(dir_.path());
   auto expectCleanFailure = [&](const Case& c, const std::map<std::string, std::string>& env) {
@@ -648,10 +679,140 @@ TEST_F(PackTest, TerminatedRunLeavesNothingBehind) {
   EXPECT_EQ((std::vector<std::string>{"big", "tmp"}), listDir(dir_.path()));
 }
 
+// kv-pack --info on real packages and stubs, against readelf and unzip as
+// independent readers of the same files.
+TEST_F(PackTest, InfoTellsWhatAPackageOrStubHolds) {
+  std::string bundle = makeBundleDir("b");
+  std::string withAgent = dir_ / "with-agent.run", withoutAgent = dir_ / "without-agent.run";
+  ASSERT_EQ(0, pack({"--bootstrap", bootstrapBinary(), "--bundle", bundle, "--agent",
+                     makeAgent("InstallAgent_2.1.zip"), "-o", withAgent})
+                   .exitCode);
+  ASSERT_EQ(0, pack({"--bootstrap", bootstrapBinary(), "--bundle", bundle, "-o", withoutAgent})
+                   .exitCode);
+  // As another packer might make one: both agent names, the fixed one last.
+  shellOrDie("mkdir '" + dir_.path() + "/hand' && cd '" + dir_.path() +
+             "/hand' && echo x > bundle.zip && echo x > InstallAgent_1.zip && echo x > "
+             "InstallAgent.zip && zip -q ../hand.zip bundle.zip InstallAgent_1.zip "
+             "InstallAgent.zip && cat '" +
+             bootstrapBinary() + "' ../hand.zip > ../hand.run && cp ../hand.run ../unadjusted.run" +
+             " && zip -q -A ../hand.run");
+  shellOrDie("printf 'PK\\005\\006' | cat '" + bootstrapBinary() + "' - > '" + dir_.path() +
+             "/empty.run' && head -c 18 /dev/zero >> '" + dir_.path() + "/empty.run'");
+  std::string damaged = readFile(withoutAgent);
+  damaged[readFile(bootstrapBinary()).size() + 100] ^= 0x55;  // in bundle.zip's stored bytes
+  writeFile(dir_ / "damaged.run", damaged, 0755);
+  std::string laterFormat = changedStub(dir_ / "later-format-stub", kRecordFormatAndOwner,
+                                        std::string("\x02\0\0\0kv-bootstrap\0", 17));
+
+  const std::string kDownloaded = "none in the package: downloaded from the agent base URL";
+  struct Case {
+    std::string what, file, stub;
+    std::vector<std::string> members;
+    std::string agent, unzipTest;  ///< no unzip -t line: a bare stub
+    std::string record;  ///< the "record" line when the record cannot be read
+    std::string error;   ///< part of the one line on standard error; none: status 0
+  } cases[] = {
+      {"bare stub", bootstrapBinary(), bootstrapBinary(), {}, "", "", "", ""},
+      {"package with a versioned agent",
+       withAgent,
+       bootstrapBinary(),
+       {"bundle.zip", "InstallAgent_2.1.zip"},
+       "InstallAgent_2.1.zip, in the package",
+       "passes",
+       "",
+       ""},
+      {"package without an agent", withoutAgent, bootstrapBinary(), {"bundle.zip"}, kDownloaded,
+       "passes", "", ""},
+      {"package from another packer",
+       dir_ / "hand.run",
+       bootstrapBinary(),
+       {"bundle.zip", "InstallAgent_1.zip", "InstallAgent.zip"},
+       "InstallAgent.zip, in the package",
+       "passes",
+       "",
+       ""},
+      {"package whose offsets leave out the stub",
+       dir_ / "unadjusted.run",
+       bootstrapBinary(),
+       {"bundle.zip", "InstallAgent_1.zip", "InstallAgent.zip"},
+       "InstallAgent.zip, in the package",
+       "fails",
+       "",
+       "extra bytes at beginning"},
+      {"package with an empty archive", dir_ / "empty.run", bootstrapBinary(), {}, kDownloaded,
+       "fails", "", "does not pass unzip's test"},
+      {"damaged package", dir_ / "damaged.run", bootstrapBinary(), {"bundle.zip"}, kDownloaded,
+       "fails", "", "bad CRC"},
+      {"program that is no stub", packBinary(), packBinary(), {}, "", "", "none",
+       "is not a kv-bootstrap stub"},
+      {"stub record of a later format", laterFormat, laterFormat, {}, "", "",
+       "format 2, which this kv-pack cannot read", "record of format 2"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ProcessResult info = pack({"--info", c.file});
+    if (c.error.empty()) {
+      EXPECT_EQ(0, info.exitCode);
+      EXPECT_EQ("", info.err);
+    } else {
+      EXPECT_EQ(1, info.exitCode);
+      EXPECT_EQ(0u, info.err.find("kv-pack: ")) << info.err;
+      EXPECT_EQ(info.err.size() - 1, info.err.find('\n')) << "one line: " << info.err;
+      EXPECT_NE(std::string::npos, info.err.find(c.error)) << info.err;
+    }
+    std::vector<std::pair<std::string, std::string>> lines;
+    std::istringstream text(info.out);
+    for (std::string line; std::getline(text, line);) {
+      size_t value = line.find_first_not_of(' ', line.find("  "));
+      EXPECT_EQ(17u, value) << "aligned: " << line;
+      lines.emplace_back(line.substr(0, line.find("  ")), line.substr(std::min(value, line.size())));
+    }
+    auto all = [&lines](const std::string& label) {
+      std::vector<std::string> values;
+      for (const auto& [name, value] : lines)
+        if (name == label) values.push_back(value);
+      return values;
+    };
+    auto one = [&all](const std::string& label) {
+      std::vector<std::string> values = all(label);
+      EXPECT_EQ(1u, values.size()) << label;
+      return values.empty() ? "" : values[0];
+    };
+
+    if (c.record.empty()) {
+      EXPECT_EQ("1", one("record format"));
+      EXPECT_EQ(KV_STUB_VERSION, one("version"));
+      EXPECT_EQ(KV_STUB_AGENT_BASE_URL, one("agent base URL"));
+      EXPECT_EQ("none", one("signing key"));
+    } else {
+      EXPECT_EQ(c.record, one("record"));
+    }
+    size_t stubSize = readFile(c.stub).size();
+    EXPECT_EQ(std::to_string(stubSize) + " bytes", one("stub size"));
+    EXPECT_EQ(shellOrDie("readelf -dW '" + c.stub +
+                         "' | sed -n 's/.*Shared library: \\[\\(.*\\)\\]/\\1/p' | paste -sd ' '"),
+              one("needs libraries") + "\n");
+    EXPECT_EQ(shellOrDie("readelf -VW '" + c.stub +
+                         "' | grep -o 'Name: GLIBC_[0-9.]*' | cut -c13- | sort -V | tail -n 1"),
+              one("needs glibc").substr(0, one("needs glibc").find(' ')) + "\n");
+
+    if (c.unzipTest.empty()) {
+      EXPECT_EQ("none", one("archive"));
+      EXPECT_EQ(std::vector<std::string>{}, all("unzip -t"));
+    } else {
+      EXPECT_EQ(std::to_string(readFile(c.file).size() - stubSize) + " bytes", one("archive"));
+      EXPECT_EQ(c.members, all("member"));
+      EXPECT_EQ(c.agent, one("agent"));
+      EXPECT_EQ(c.unzipTest, one("unzip -t"));
+    }
+    expectNothingLeftInTmp();
+  }
+}
+
 TEST_F(PackTest, HelpTellsEveryOptionAndRule) {
   ProcessResult help = pack({"--help"});
   EXPECT_EQ(0, help.exitCode);
-  for (const char* word : {"--bootstrap", "--bundle", "--agent", "--level", "-o",
+  for (const char* word : {"--bootstrap", "--bundle", "--agent", "--level", "-o", "--info",
                            "SOURCE_DATE_EPOCH", "InstallAgent_", "Exit status"})
     EXPECT_NE(std::string::npos, help.out.find(word)) << word;
 }

@@ -1,0 +1,37 @@
+#ifndef KV_TOOLS_KV_PACK_STUB_H_
+#define KV_TOOLS_KV_PACK_STUB_H_
+
+#include <cstdint>
+#include <string>
+
+#include "tools/kv-pack/elf_image.h"
+
+/// A bootstrap's record of itself (bootstrap/stub_record.h).
+struct StubRecord {
+  enum State { kFound, kMissing, kOtherFormat, kDamaged };
+  State state = kMissing;
+  uint32_t format = 0;  ///< the note type, when a note of our owner was found
+  std::string version;
+  std::string agentBaseUrl;
+  std::string signingKey;
+};
+
+/// The start of a bootstrap file or of a package.
+struct StubFile {
+  uint64_t fileSize = 0;
+  ElfImage image;
+  StubRecord record;
+};
+
+/// Reads the ELF image at the start of the file and the stub record in it.
+/// `role` names the file in messages ("bootstrap" gives "bootstrap PATH ...").
+[[nodiscard]] bool readStubFile(const std::string& path, const std::string& role, StubFile* stub,
+                                std::string* err);
+
+/// Reads the record from the image's notes.
+StubRecord findStubRecord(const ElfImage& image);
+
+/// What is wrong with a record that is not kFound, to follow "PATH ".
+std::string stubRecordProblem(const StubRecord& record);
+
+#endif  // KV_TOOLS_KV_PACK_STUB_H_
