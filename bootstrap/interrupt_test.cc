@@ -26,6 +26,7 @@ class InterruptedRunTest : public testing::Test {
     command.argv = {package};
     command.setEnv = {{"HOME", tmp_.path()}, {"KV_INTERNAL_INSTALL_AGENT_URL", agentUrl}};
     command.workDir = tmp_.path();  // where a SIGQUIT may leave a core file
+    command.privateTmp = runTmpDir();
     return startProcess(command, tmp_ / "out", tmp_ / "err");
   }
 
@@ -98,7 +99,7 @@ TEST_F(InterruptedRunTest, HangupToTheBootstrapAloneLetsTheAgentFinish) {
   ASSERT_TRUE(waitFor(tmp_ / "started"));
   std::vector<std::string> argv = readRecordedArgs(tmp_ / "argv");
   ASSERT_EQ(2u, argv.size());
-  std::string workDir = argv[1].substr(0, argv[1].rfind('/'));
+  std::string workDir = pathOutsideRun(argv[1].substr(0, argv[1].rfind('/')));
 
   kill(pid, SIGHUP);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));

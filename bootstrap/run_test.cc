@@ -83,7 +83,7 @@ TEST_F(BootstrapRunTest, GoodPackageRunsTheAgentAndRemovesTheWorkDirectory) {
   EXPECT_EQ("/bundle.zip", argv[1].substr(argv[1].size() - 11));
   EXPECT_EQ("-mode", argv[2]);
   EXPECT_EQ("silent", argv[3]);
-  EXPECT_FALSE(fileExists(argv[1].substr(0, argv[1].rfind('/'))));
+  EXPECT_FALSE(fileExists(pathOutsideRun(argv[1].substr(0, argv[1].rfind('/')))));
   expectNoWorkDirLeft();
 }
 
@@ -108,6 +108,7 @@ TEST_F(BootstrapRunTest, UnitTestModeUnpacksNextToTheExecutable) {
   command.setEnv["__KV_BOOTSTRAP_INSTALLER_UNITTEST__"] = "";
   command.argv = {package};
   command.setEnv["HOME"] = tmp_.path();
+  command.privateTmp = runTmpDir();
   ProcessResult result = runProcess(command);
   EXPECT_EQ(0, result.exitCode) << result.err;
 
