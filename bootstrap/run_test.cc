@@ -87,6 +87,20 @@ TEST_F(BootstrapRunTest, GoodPackageRunsTheAgentAndRemovesTheWorkDirectory) {
   expectNoWorkDirLeft();
 }
 
+// A package made with cat alone, its offsets never moved past the program by
+// "zip -A": unzip warns with exit status 1 and unpacks all the same.
+TEST_F(BootstrapRunTest, PackageWithUnadjustedOffsetsInstalls) {
+  makeAgentZip(tmp_ / "InstallAgent.zip", probeAgentScript(record()));
+  writeFile(tmp_ / "bundle.zip", "bundle\n");
+  shellOrDie("cd " + tmp_.path() + " && zip -q -0 payload.zip bundle.zip InstallAgent.zip && cat " +
+             bootstrapBinary() + " payload.zip > setup.run && chmod +x setup.run");
+  ProcessResult result = runPackage(tmp_ / "setup.run", tmp_.path());
+  EXPECT_EQ(0, result.exitCode) << result.err;
+  EXPECT_NE(std::string::npos, result.err.find("extra bytes")) << "unzip did not warn: " << result.err;
+  EXPECT_EQ(2u, readRecordedArgs(record()).size());
+  expectNoWorkDirLeft();
+}
+
 TEST_F(BootstrapRunTest, UserArgumentsReachTheAgentExactlyAsGiven) {
   std::string package = packageWithProbe(tmp_ / "setup.run");
   std::string marker = tmp_ / "must-not-exist";
