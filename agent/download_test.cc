@@ -368,7 +368,8 @@ TEST_F(DownloadScriptTest, WithoutATagEveryRunDownloadsAndTheOldTagFileStays) {
 }
 
 TEST_F(DownloadScriptTest, UnreachableOrMissingUrl) {
-  const std::string closed = "http://127.0.0.1:" + std::to_string(freeLoopbackPort()) + "/agent";
+  const ClosedLoopbackPort closedPort;
+  const std::string closed = closedPort.url("/agent");
   EXPECT_FALSE(fetch(closed));
   EXPECT_EQ(std::vector<std::string>{kFailedFrom + closed + "Error : " + curlText(CURLE_COULDNT_CONNECT)},
             reportedMessages());

@@ -170,7 +170,8 @@ TEST_F(AgentSourceTest, ServerFailuresEndTheRunWithTheirMessage) {
   serverError.status = 500;
   failing.setRoute("/agent", serverError);
   std::string failingUrl = failing.url("/agent");
-  std::string closedUrl = "http://127.0.0.1:" + std::to_string(freeLoopbackPort()) + "/agent";
+  ClosedLoopbackPort closedPort;
+  std::string closedUrl = closedPort.url("/agent");
   struct {
     std::string url;
     std::string message;

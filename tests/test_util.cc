@@ -245,21 +245,28 @@ std::string shippedBootstrap() { return KV_STUB_BIN; }
 std::string packBinary() { return KV_PACK_BIN; }
 std::string sourceDir() { return KV_SOURCE_DIR; }
 
-int freeLoopbackPort() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+int freeLoopbackPort() { return ClosedLoopbackPort().port(); }
+
+ClosedLoopbackPort::ClosedLoopbackPort() : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
   struct sockaddr_in address = {};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = 0;
   socklen_t length = sizeof address;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+  if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     ADD_FAILURE() << "no free port: " << strerror(errno);
-    close(fd);
-    return 0;
+    return;
   }
-  close(fd);
-  return ntohs(address.sin_port);
+  port_ = ntohs(address.sin_port);
+}
+
+ClosedLoopbackPort::~ClosedLoopbackPort() {
+  if (fd_ >= 0) close(fd_);
+}
+
+std::string ClosedLoopbackPort::url(const std::string& pathStartingWithSlash) const {
+  return "http://127.0.0.1:" + std::to_string(port_) + pathStartingWithSlash;
 }
 
 void makeAgentZip(const std::string& zipPath, const std::string& installScript) {

@@ -97,6 +97,23 @@ std::string sourceDir();
 /// A free TCP port on 127.0.0.1.
 int freeLoopbackPort();
 
+/// A TCP port on 127.0.0.1 that refuses every connection while the object
+/// lives: bound but never listening, so that no server started beside the
+/// test can take it in the meantime.
+class ClosedLoopbackPort {
+ public:
+  ClosedLoopbackPort();
+  ~ClosedLoopbackPort();
+  ClosedLoopbackPort(const ClosedLoopbackPort&) = delete;
+  ClosedLoopbackPort& operator=(const ClosedLoopbackPort&) = delete;
+  int port() const { return port_; }
+  std::string url(const std::string& pathStartingWithSlash) const;
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
 /// Writes an install agent archive at zipPath whose "install" script is the
 /// given shell text (run by sh).
 void makeAgentZip(const std::string& zipPath, const std::string& installScript);
