@@ -2,6 +2,8 @@
 BUILD := build
 ASAN_BUILD := build-asan
 CMAKE_FLAGS ?=
+# Every test keeps to its own directories, servers and package runs, so they run side by side.
+TEST_JOBS ?= $(shell nproc)
 
 .PHONY: all deps build build-asan test test-normal test-asan demo deb bench fuzz lint clean
 
@@ -20,11 +22,11 @@ build-asan: deps
 	cmake --build $(ASAN_BUILD)
 
 test-normal: build
-	ctest --test-dir $(BUILD) --output-on-failure
+	ctest --test-dir $(BUILD) -j$(TEST_JOBS) --output-on-failure
 
 test-asan: build-asan
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-	  ctest --test-dir $(ASAN_BUILD) --output-on-failure
+	  ctest --test-dir $(ASAN_BUILD) -j$(TEST_JOBS) --output-on-failure
 
 test: test-normal test-asan
 

@@ -6,6 +6,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <optional>
@@ -250,6 +251,8 @@ TEST_F(DownloadScriptTest, HttpErrorsEndTheDownloadWithTheirMessage) {
   server_.setRoute("/moved-to-gone", answer(301, {{"Location", "/gone"}}));
   server_.setRoute("/broken", answer(500, {{"ETag", "\"e\""}}, "oops"));
   server_.setRoute("/forbidden", answer(403, {}));
+  server_.setRoute("/bad-request", answer(400, {}, "<html>an error page</html>"));
+  server_.setRoute("/teapot", answer(418, {}));
   struct {
     std::string path;
     std::string tail;
@@ -258,6 +261,8 @@ TEST_F(DownloadScriptTest, HttpErrorsEndTheDownloadWithTheirMessage) {
       {"/moved-to-gone", ". The specified URL is not reachable (HTTP code: 404)."},
       {"/broken", ". Received an HTTP code: 500."},
       {"/forbidden", ". Received an HTTP code: 403."},
+      {"/bad-request", ". Received an HTTP code: 400."},
+      {"/teapot", ". Received an HTTP code: 418."},
   };
   unpackAgent();
   writeValidateString(cacheRoot(), "ETag: \"cached\"\r");
@@ -363,7 +368,8 @@ TEST_F(DownloadScriptTest, WithoutATagEveryRunDownloadsAndTheOldTagFileStays) {
 }
 
 TEST_F(DownloadScriptTest, UnreachableOrMissingUrl) {
-  const std::string closed = "http://127.0.0.1:" + std::to_string(freeLoopbackPort()) + "/agent";
+  const ClosedLoopbackPort closedPort;
+  const std::string closed = closedPort.url("/agent");
   EXPECT_FALSE(fetch(closed));
   EXPECT_EQ(std::vector<std::string>{kFailedFrom + closed + "Error : " + curlText(CURLE_COULDNT_CONNECT)},
             reportedMessages());
@@ -451,7 +457,9 @@ TEST_F(DownloadScriptTest, TerminationSignalEndsTheTransferWithoutAMessage) {
 
   const int killer = startProcess(
       {{"/bin/sh", "-c", "sleep 0.5; kill -TERM " + std::to_string(getpid())}, {}, {}, "", ""});
+  const auto started = std::chrono::steady_clock::now();
   const bool fetched = fetch(server_.url("/agent"));
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
   const int signal = pendingInterrupt();
   waitProcess(killer);
   clearPendingInterrupt();
@@ -459,6 +467,7 @@ TEST_F(DownloadScriptTest, TerminationSignalEndsTheTransferWithoutAMessage) {
 
   EXPECT_FALSE(fetched);
   EXPECT_EQ(SIGTERM, signal);
+  EXPECT_LT(took.count(), 10) << "seconds: the signal, not the 60 s stall limit, must end it";
   EXPECT_EQ(std::vector<std::string>{}, reportedMessages())
       << "the process is about to end by the signal; a message would only mislead";
 }

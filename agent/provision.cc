@@ -56,6 +56,10 @@ std::string provisionCachedAgent(const std::string& payloadDir, ReportFn report)
   std::string cached = findCachedAgent();
   if (!cached.empty()) return installScriptPath(cached);
 
+  // The download removed the stale agent's directory, and a run starting beside
+  // this one creates it again at any moment (before it waits for the lock);
+  // were unzip to create it, the two would race and unzip could fail.
+  makeDirs(agentDir, 0700);
   if (!unpackAgentZip(archive, agentDir, report)) {
     // The new tag is stored already: without these a later run would take the
     // half-unpacked agent for a current one.

@@ -115,6 +115,7 @@ TEST_F(AgentSourceTest, FixedNameWinsOverAVersionedOne) {
   Command command;
   command.argv = {dir + "/setup.run"};
   command.setEnv = {{"HOME", home()}, {"__KV_BOOTSTRAP_INSTALLER_UNITTEST__", ""}};
+  command.privateTmp = runTmpDir();
   ProcessResult result = runProcess(command);
   EXPECT_EQ(0, result.exitCode) << result.err;
   EXPECT_TRUE(fileExists(record("fixed")));
@@ -169,7 +170,8 @@ TEST_F(AgentSourceTest, ServerFailuresEndTheRunWithTheirMessage) {
   serverError.status = 500;
   failing.setRoute("/agent", serverError);
   std::string failingUrl = failing.url("/agent");
-  std::string closedUrl = "http://127.0.0.1:" + std::to_string(freeLoopbackPort()) + "/agent";
+  ClosedLoopbackPort closedPort;
+  std::string closedUrl = closedPort.url("/agent");
   struct {
     std::string url;
     std::string message;
@@ -234,6 +236,7 @@ TEST_F(AgentSourceTest, ConcurrentFirstRunsShareOneCache) {
     Command command;
     command.argv = {package()};
     command.setEnv = {{"HOME", home()}, {"KV_INTERNAL_INSTALL_AGENT_URL", agentUrl()}};
+    command.privateTmp = runTmpDir();
     pids.push_back(startProcess(command, "", tmp_ / ("err." + std::to_string(i))));
   }
   for (int i = 0; i < kRuns; ++i) {

@@ -76,6 +76,7 @@ class SignedAgentTest : public testing::Test {
     command.argv = {package};
     command.setEnv["HOME"] = home();
     command.setEnv["__KV_BOOTSTRAP_INSTALLER_UNITTEST__"] = "";
+    command.privateTmp = runTmpDir();
     return runProcess(command);
   }
   std::string home() const {

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "agent/agent_paths.h"
 #include "tests/run_helpers.h"
 #include "tests/script_server.h"
 #include "tests/test_util.h"
@@ -26,6 +27,7 @@ class InterruptedRunTest : public testing::Test {
     command.argv = {package};
     command.setEnv = {{"HOME", tmp_.path()}, {"KV_INTERNAL_INSTALL_AGENT_URL", agentUrl}};
     command.workDir = tmp_.path();  // where a SIGQUIT may leave a core file
+    command.privateTmp = runTmpDir();
     return startProcess(command, tmp_ / "out", tmp_ / "err");
   }
 
@@ -44,6 +46,16 @@ class InterruptedRunTest : public testing::Test {
     for (int i = 0; i < 3000 && !fileExists(path); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return fileExists(path);
+  }
+
+  // The run's work directory once it holds `name`; empty when that never happens.
+  std::string waitForWorkDirHolding(const std::string& name) {
+    for (int i = 0; i < 3000; ++i) {
+      for (const std::string& dir : newWorkDirs(workDirsBefore_))
+        if (fileExists(dir + "/" + name)) return dir;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return "";
   }
 
   void expectCleanEndBy(int signo, const ProcessResult& result) {
@@ -98,7 +110,7 @@ TEST_F(InterruptedRunTest, HangupToTheBootstrapAloneLetsTheAgentFinish) {
   ASSERT_TRUE(waitFor(tmp_ / "started"));
   std::vector<std::string> argv = readRecordedArgs(tmp_ / "argv");
   ASSERT_EQ(2u, argv.size());
-  std::string workDir = argv[1].substr(0, argv[1].rfind('/'));
+  std::string workDir = pathOutsideRun(argv[1].substr(0, argv[1].rfind('/')));
 
   kill(pid, SIGHUP);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -125,16 +137,58 @@ TEST_F(InterruptedRunTest, TermDuringTheUnpackStartsNoAgent) {
     const int signo = target > 0 ? SIGTERM : SIGINT;
     SCOPED_TRACE(strsignal(signo));
     int pid = start(tmp_ / "setup.run");
-    std::string unpacking;
-    for (int i = 0; i < 3000 && unpacking.empty(); ++i) {
-      for (const std::string& dir : newWorkDirs(workDirsBefore_))
-        if (fileExists(dir + "/bundle.zip")) unpacking = dir;
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    ASSERT_FALSE(unpacking.empty()) << "never saw the unpack";
+    ASSERT_FALSE(waitForWorkDirHolding("bundle.zip").empty()) << "never saw the unpack";
     kill(target * pid, signo);
     ProcessResult result = waitProcess(pid);
     expectCleanEndBy(signo, result);
     EXPECT_FALSE(fileExists(tmp_ / "argv")) << "no agent may start after the signal";
   }
+}
+
+TEST_F(InterruptedRunTest, TermDuringTheAgentUnpackStartsNoAgent) {
+  // Zeros deflate to nearly nothing: the package stays small, the agent's unpack takes long.
+  ScopedTempDir stage;
+  writeFile(stage / "install", probeAgentScript(tmp_ / "argv"), 0755);
+  shellOrDie("cd " + stage.path() + " && head -c 200000000 /dev/zero > data && zip -q " +
+             (tmp_ / "InstallAgent.zip") + " install data");
+  makePackage({tmp_ / "setup.run", {{"a.txt", "a\n"}}, tmp_ / "InstallAgent.zip", ""});
+
+  int pid = start(tmp_ / "setup.run");
+  ASSERT_FALSE(waitForWorkDirHolding("data").empty()) << "never saw the agent's unpack";
+  kill(pid, SIGTERM);
+  ProcessResult result = waitProcess(pid);
+  expectCleanEndBy(SIGTERM, result);
+  EXPECT_FALSE(fileExists(tmp_ / "argv")) << "no agent may start after the signal";
+}
+
+TEST_F(InterruptedRunTest, TermEndsTheWaitForAnotherRunsCacheLock) {
+  std::string cacheRoot;
+  {
+    ScopedEnv home("HOME", tmp_.path());
+    cacheRoot = agentCacheRoot();
+  }
+  shellOrDie("mkdir -p " + cacheRoot);
+  // Another run holding the lock, for longer than the bound below.
+  int holder = startProcess({{"/usr/bin/flock", cacheRoot + ".lock", "sh", "-c",
+                              "touch " + (tmp_ / "held") + " && sleep 20"},
+                             {}, {}, "", ""});
+  ASSERT_TRUE(waitFor(tmp_ / "held"));
+  makePackage({tmp_ / "setup.run", {{"a.txt", "a\n"}}, "", ""});
+
+  int pid = start(tmp_ / "setup.run");
+  const std::string waiter = "-> FLOCK  ADVISORY  WRITE " + std::to_string(pid) + " ";
+  bool waiting = false;
+  for (int i = 0; i < 3000 && !waiting; ++i) {
+    waiting = readFile("/proc/locks").find(waiter) != std::string::npos;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(waiting) << "the run never waited for the lock";
+  const auto signalled = std::chrono::steady_clock::now();
+  kill(pid, SIGTERM);
+  ProcessResult result = waitProcess(pid);
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - signalled;
+  EXPECT_LT(took.count(), 10) << "seconds from the signal to the end of the run";
+  expectCleanEndBy(SIGTERM, result);
+  kill(-holder, SIGTERM);
+  waitProcess(holder);
 }

@@ -83,7 +83,21 @@ TEST_F(BootstrapRunTest, GoodPackageRunsTheAgentAndRemovesTheWorkDirectory) {
   EXPECT_EQ("/bundle.zip", argv[1].substr(argv[1].size() - 11));
   EXPECT_EQ("-mode", argv[2]);
   EXPECT_EQ("silent", argv[3]);
-  EXPECT_FALSE(fileExists(argv[1].substr(0, argv[1].rfind('/'))));
+  EXPECT_FALSE(fileExists(pathOutsideRun(argv[1].substr(0, argv[1].rfind('/')))));
+  expectNoWorkDirLeft();
+}
+
+// A package made with cat alone, its offsets never moved past the program by
+// "zip -A": unzip warns with exit status 1 and unpacks all the same.
+TEST_F(BootstrapRunTest, PackageWithUnadjustedOffsetsInstalls) {
+  makeAgentZip(tmp_ / "InstallAgent.zip", probeAgentScript(record()));
+  writeFile(tmp_ / "bundle.zip", "bundle\n");
+  shellOrDie("cd " + tmp_.path() + " && zip -q -0 payload.zip bundle.zip InstallAgent.zip && cat " +
+             bootstrapBinary() + " payload.zip > setup.run && chmod +x setup.run");
+  ProcessResult result = runPackage(tmp_ / "setup.run", tmp_.path());
+  EXPECT_EQ(0, result.exitCode) << result.err;
+  EXPECT_NE(std::string::npos, result.err.find("extra bytes")) << "unzip did not warn: " << result.err;
+  EXPECT_EQ(2u, readRecordedArgs(record()).size());
   expectNoWorkDirLeft();
 }
 
@@ -108,6 +122,7 @@ TEST_F(BootstrapRunTest, UnitTestModeUnpacksNextToTheExecutable) {
   command.setEnv["__KV_BOOTSTRAP_INSTALLER_UNITTEST__"] = "";
   command.argv = {package};
   command.setEnv["HOME"] = tmp_.path();
+  command.privateTmp = runTmpDir();
   ProcessResult result = runProcess(command);
   EXPECT_EQ(0, result.exitCode) << result.err;
 

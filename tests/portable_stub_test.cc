@@ -58,6 +58,7 @@ class ShippedStubTest : public testing::Test {
     command.argv.push_back(package);
     command.setEnv = {{"HOME", tmp_ / "home"},
                       {"KV_INTERNAL_INSTALL_AGENT_URL", nginx_.url("/agent")}};
+    command.privateTmp = runTmpDir();
     return runProcess(command);
   }
 

@@ -21,6 +21,7 @@ ProcessResult runPackage(const std::string& package, const std::string& home,
   command.setEnv.emplace("KV_INTERNAL_INSTALL_AGENT_URL",
                          "http://127.0.0.1:" + std::to_string(freeLoopbackPort()) + "/agent");
   command.unsetEnv.push_back("__KV_BOOTSTRAP_INSTALLER_UNITTEST__");
+  command.privateTmp = runTmpDir();
   return runProcess(command);
 }
 
@@ -29,6 +30,12 @@ std::vector<std::string> newWorkDirs(const std::vector<std::string>& before) {
   for (const std::string& dir : workDirsInTmp())
     if (std::find(before.begin(), before.end(), dir) == before.end()) added.push_back(dir);
   return added;
+}
+
+std::string pathOutsideRun(const std::string& pathInRun) {
+  const std::string tmp = "/tmp/";
+  if (pathInRun.compare(0, tmp.size(), tmp) != 0) return pathInRun;
+  return runTmpDir() + pathInRun.substr(tmp.size() - 1);
 }
 
 namespace {

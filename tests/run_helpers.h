@@ -13,14 +13,17 @@ std::string failureOutput(int code);
 /// True when text ends with tail.
 bool endsWith(const std::string& text, const std::string& tail);
 
-/// Runs a package as a user would: HOME inside `home`, and (unless the
-/// caller sets one) an agent URL on a closed loopback port, so that no test
-/// ever reaches beyond this machine.
+/// Runs a package as a user would: HOME inside `home`, runTmpDir() as its
+/// /tmp, and (unless the caller sets one) an agent URL on a closed loopback
+/// port, so that no test ever reaches beyond this machine.
 ProcessResult runPackage(const std::string& package, const std::string& home,
                          const std::vector<std::string>& args = {}, Command command = {});
 
-/// Work directories in /tmp that were not there before.
+/// Work directories in runTmpDir() that were not there before.
 std::vector<std::string> newWorkDirs(const std::vector<std::string>& before);
+
+/// Where a path under /tmp that a package run was given lies for the test.
+std::string pathOutsideRun(const std::string& pathInRun);
 
 /// Offset and length of a member's data inside a package (found by reading
 /// its local header); both 0 when the member is not there.

@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -76,6 +78,15 @@ std::vector<char*> pointersTo(std::vector<std::string>& texts) {
   return pointers;
 }
 
+// A bind mount over /tmp seen by this process alone; private propagation keeps
+// it from reaching the test's own mount namespace. Inside a chroot "/" is no
+// mount point and keeps the propagation its maker set, as tools/private-mounts.sh does.
+bool enterPrivateTmp(const char* dir) {
+  if (unshare(CLONE_NEWNS) != 0) return false;
+  mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr);
+  return mount(dir, "/tmp", nullptr, MS_BIND, nullptr) == 0;
+}
+
 // Forks and execs the command with the given descriptors as its standard streams.
 int spawn(const Command& command, int inFd, int outFd, int errFd) {
   std::vector<std::string> args = command.argv;
@@ -90,6 +101,11 @@ int spawn(const Command& command, int inFd, int outFd, int errFd) {
   dup2(outFd, 1);
   dup2(errFd, 2);
   if (!command.workDir.empty() && chdir(command.workDir.c_str()) != 0) _exit(126);
+  if (!command.privateTmp.empty() && !enterPrivateTmp(command.privateTmp.c_str())) {
+    const char message[] = "test: cannot give the child a /tmp of its own\n";
+    [[maybe_unused]] ssize_t written = write(2, message, sizeof message - 1);
+    _exit(125);
+  }
   execve(argPointers[0], argPointers.data(), envPointers.data());
   _exit(127);
 }
@@ -205,10 +221,18 @@ std::vector<std::string> listDir(const std::string& path) {
   return names;
 }
 
+const std::string& runTmpDir() {
+  static const ScopedTempDir dir;
+  // Open to every user, as /tmp is, for the runs a test makes as another user.
+  static const bool shared = chmod(dir.path().c_str(), 01777) == 0;
+  EXPECT_TRUE(shared) << "chmod " << dir.path();
+  return dir.path();
+}
+
 std::vector<std::string> workDirsInTmp() {
   std::vector<std::string> found;
-  for (const std::string& name : listDir("/tmp"))
-    if (name.size() == 8 && name.compare(0, 2, "kv") == 0) found.push_back("/tmp/" + name);
+  for (const std::string& name : listDir(runTmpDir()))
+    if (name.size() == 8 && name.compare(0, 2, "kv") == 0) found.push_back(runTmpDir() + "/" + name);
   return found;
 }
 
@@ -221,21 +245,28 @@ std::string shippedBootstrap() { return KV_STUB_BIN; }
 std::string packBinary() { return KV_PACK_BIN; }
 std::string sourceDir() { return KV_SOURCE_DIR; }
 
-int freeLoopbackPort() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+int freeLoopbackPort() { return ClosedLoopbackPort().port(); }
+
+ClosedLoopbackPort::ClosedLoopbackPort() : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
   struct sockaddr_in address = {};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = 0;
   socklen_t length = sizeof address;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+  if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     ADD_FAILURE() << "no free port: " << strerror(errno);
-    close(fd);
-    return 0;
+    return;
   }
-  close(fd);
-  return ntohs(address.sin_port);
+  port_ = ntohs(address.sin_port);
+}
+
+ClosedLoopbackPort::~ClosedLoopbackPort() {
+  if (fd_ >= 0) close(fd_);
+}
+
+std::string ClosedLoopbackPort::url(const std::string& pathStartingWithSlash) const {
+  return "http://127.0.0.1:" + std::to_string(port_) + pathStartingWithSlash;
 }
 
 void makeAgentZip(const std::string& zipPath, const std::string& installScript) {

@@ -7,12 +7,12 @@
 #include <vector>
 
 /// A fresh directory for one test, removed with its contents at the end even
-/// when an assertion fails. Never named like the program's own work
-/// directories (/tmp/kv...), so leftover checks stay exact.
+/// when an assertion fails.
 class ScopedTempDir {
  public:
-  /// Made in parent: /var/tmp for a test that mounts something over /tmp.
-  explicit ScopedTempDir(const std::string& parent = "/tmp");
+  /// Made in parent: by default outside the /tmp that package runs see
+  /// (runTmpDir()), or that a test mounts something over, so they still reach it.
+  explicit ScopedTempDir(const std::string& parent = "/var/tmp");
   ~ScopedTempDir();
   ScopedTempDir(const ScopedTempDir&) = delete;
   ScopedTempDir& operator=(const ScopedTempDir&) = delete;
@@ -53,6 +53,10 @@ struct Command {
   std::vector<std::string> unsetEnv;
   std::string workDir;  ///< empty: the test's own
   std::string stdinText;
+  /// Non-empty: the child sees this directory as /tmp, in a mount namespace
+  /// of its own (which needs root); it keeps its pid, so it can be signalled.
+  /// Initialized here, so that brace-initialized commands may leave it out.
+  std::string privateTmp{};
 };
 
 /// Starts the command and returns its pid; stdout and stderr go to the files
@@ -73,7 +77,12 @@ std::string readFile(const std::string& path);
 bool fileExists(const std::string& path);
 /// Entries of a directory, sorted; empty when it cannot be read.
 std::vector<std::string> listDir(const std::string& path);
-/// The program's work directories currently in /tmp.
+/// The directory that the package runs of this test process see as /tmp:
+/// ctest runs every test in a process of its own, so the work directories a
+/// test finds there are its own runs' alone, whatever runs beside it. Made
+/// on first use, removed at exit.
+const std::string& runTmpDir();
+/// The program's work directories currently in runTmpDir().
 std::vector<std::string> workDirsInTmp();
 
 /// Where the built programs and the sources are. bootstrapBinary() is the
@@ -87,6 +96,23 @@ std::string sourceDir();
 
 /// A free TCP port on 127.0.0.1.
 int freeLoopbackPort();
+
+/// A TCP port on 127.0.0.1 that refuses every connection while the object
+/// lives: bound but never listening, so that no server started beside the
+/// test can take it in the meantime.
+class ClosedLoopbackPort {
+ public:
+  ClosedLoopbackPort();
+  ~ClosedLoopbackPort();
+  ClosedLoopbackPort(const ClosedLoopbackPort&) = delete;
+  ClosedLoopbackPort& operator=(const ClosedLoopbackPort&) = delete;
+  int port() const { return port_; }
+  std::string url(const std::string& pathStartingWithSlash) const;
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
 
 /// Writes an install agent archive at zipPath whose "install" script is the
 /// given shell text (run by sh).

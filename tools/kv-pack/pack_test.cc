@@ -310,8 +310,11 @@ TEST_F(PackTest, EveryPackageIsAStubbedZipOfStoredMembers) {
 
 TEST_F(PackTest, BundleDirectoryKeepsEveryEntry) {
   std::string output = dir_ / "out.run";
+  std::string bundle = makeBundleDir("b");
+  ASSERT_EQ(0, symlink("lib", (bundle + "/app/current").c_str()));
+  ASSERT_EQ(0, symlink("gone", (bundle + "/app/dangling").c_str()));
   ProcessResult packed =
-      pack({"--bundle", makeBundleDir("b"), "--bootstrap", bootstrapBinary(), "-o", output});
+      pack({"--bundle", bundle, "--bootstrap", bootstrapBinary(), "-o", output});
   ASSERT_EQ(0, packed.exitCode) << packed.err;
   ScopedTempDir unpacked;
   shellOrDie("cd '" + unpacked.path() + "' && unzip -qq '" + output +
@@ -325,13 +328,17 @@ TEST_F(PackTest, BundleDirectoryKeepsEveryEntry) {
       << "kept as a link";
   EXPECT_STREQ("libx.so.1", target);
   struct stat status;
+  for (const char* link : {"current", "dangling"}) {
+    EXPECT_EQ(0, lstat((b + "/app/" + link).c_str(), &status));
+    EXPECT_TRUE(S_ISLNK(status.st_mode)) << link << " kept as a link";
+  }
   ASSERT_EQ(0, stat((b + "/app/run.sh").c_str(), &status));
   EXPECT_NE(0u, status.st_mode & S_IXUSR);
 
   std::string names = runTool({"/usr/bin/env", "unzip", "-Z1", unpacked / "bundle.zip"}).out;
   EXPECT_EQ(
-      std::string("app/\napp/hello.txt\napp/lib/\napp/lib/libx.so\napp/lib/libx.so.1\napp/run.sh\n"
-                  "empty/\n") +
+      std::string("app/\napp/current\napp/dangling\napp/hello.txt\napp/lib/\napp/lib/libx.so\n"
+                  "app/lib/libx.so.1\napp/run.sh\nempty/\n") +
           kOddName + "\nstar*.txt\n",
       names)
       << "byte order, directories included";
@@ -468,7 +475,8 @@ TEST_F(PackTest, OddPathsArePackedAsGiven) {
   expectNothingLeftInTmp();
 }
 
-// Each bad input gets one line, status 1, and leaves nothing behind.
+// Each bad input gets one line, status 1, leaves nothing behind and an existing
+// output as it was.
 TEST_F(PackTest, BadInputsFailCleanly) {
   std::string bundle = makeBundleDir("b");
   std::string agent = makeAgent("agent.zip");
@@ -488,6 +496,9 @@ TEST_F(PackTest, BadInputsFailCleanly) {
   shellOrDie("mkdir -p '" + dir_.path() + "/nested/sub' && echo x > '" + dir_.path() +
              "/nested/sub/install'");
   makeInfoZip(dir_ / "nested", dir_ / "nested-install.zip");
+  shellOrDie("mkdir '" + dir_.path() + "/installer' && echo x > '" + dir_.path() +
+             "/installer/installer.sh'");
+  makeInfoZip(dir_ / "installer", dir_ / "installer.zip");
   shellOrDie("mkdir '" + dir_.path() + "/newline' && echo x > '" + dir_.path() + "/newline/a\nb'");
   std::string stub = readFile(bootstrapBinary());
   writeFile(dir_ / "cut-stub", stub.substr(0, stub.size() / 2), 0755);
@@ -525,6 +536,7 @@ TEST_F(PackTest, BadInputsFailCleanly) {
       {"agent without top-level install",
        {"--agent", dir_ / "nested-install.zip"},
        "no \"install\""},
+      {"agent with only installer.sh", {"--agent", dir_ / "installer.zip"}, "no \"install\""},
       {"output under a file", {"-o", dir_ / "text.txt/out.run"}, "Not a directory"},
       {"output in a missing directory", {"-o", dir_ / "nope/out.run"}, "No such file"},
       {"output is a directory", {"-o", dir_ / "out-dir"}, "is a directory"},
@@ -533,6 +545,8 @@ TEST_F(PackTest, BadInputsFailCleanly) {
       {"unknown option", {"--compress"}, "unknown option"},
       {"--info while packing", {"--info", goodPackage}, "--info takes no other option"},
   };
+  // Every case packs over a good package, which must stay as it was.
+  shellOrDie("cp '" + goodPackage + "' '" + dir_.path() + "/out.run'");
   std::vector<std::string> before = listDir(dir_.path());
   auto expectCleanFailure = [&](const Case& c, const std::map<std::string, std::string>& env) {
     SCOPED_TRACE(c.what);
@@ -550,6 +564,7 @@ TEST_F(PackTest, BadInputsFailCleanly) {
     EXPECT_NE(std::string::npos, packed.err.find(c.fragment)) << packed.err;
     EXPECT_EQ("", packed.out);
     EXPECT_EQ(before, listDir(dir_.path())) << "no output and no temporary file";
+    EXPECT_TRUE(readFile(dir_ / "out.run") == readFile(goodPackage)) << "the old output changed";
     EXPECT_EQ(std::vector<std::string>{}, listDir(dir_ / "out-dir"));
     expectNothingLeftInTmp();
   };
