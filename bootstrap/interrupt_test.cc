@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -48,6 +49,17 @@ class InterruptedRunTest : public testing::Test {
     return fileExists(path);
   }
 
+  // The agent's shell forks sleep right after "started"; a signal that came
+  // in between would find a child still holding the shell's handlers.
+  static bool waitForSleepInGroup(int group) {
+    const std::string probe = "pgrep -g " + std::to_string(group) + " -x sleep >/dev/null";
+    for (int i = 0; i < 3000; ++i) {
+      if (system(probe.c_str()) == 0) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
   // The run's work directory once it holds `name`; empty when that never happens.
   std::string waitForWorkDirHolding(const std::string& name) {
     for (int i = 0; i < 3000; ++i) {
@@ -79,6 +91,7 @@ TEST_F(InterruptedRunTest, SignalToTheWholeGroupEndsAgentAndCleansUp) {
     unlink((tmp_ / "started").c_str());
     int pid = start(package);
     ASSERT_TRUE(waitFor(tmp_ / "started"));
+    ASSERT_TRUE(waitForSleepInGroup(pid));
     kill(-pid, signo);
     ProcessResult result = waitProcess(pid);
     expectCleanEndBy(signo, result);
