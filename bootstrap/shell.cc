@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "bootstrap/interrupt.h"
+#include "bootstrap/spawn_actions.h"
 
 extern char** environ;
 
@@ -81,18 +82,6 @@ bool relayToStderr(int fd) {
     }
   }
 }
-
-class SpawnActions {
- public:
-  SpawnActions() { posix_spawn_file_actions_init(&actions_); }
-  ~SpawnActions() { posix_spawn_file_actions_destroy(&actions_); }
-  SpawnActions(const SpawnActions&) = delete;
-  SpawnActions& operator=(const SpawnActions&) = delete;
-  posix_spawn_file_actions_t* get() { return &actions_; }
-
- private:
-  posix_spawn_file_actions_t actions_;
-};
 
 }  // namespace
 

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "bootstrap/spawn_actions.h"
 #include "tools/kv-pack/file_io.h"
 #include "tools/kv-pack/interrupt.h"
 
@@ -40,18 +41,6 @@ std::vector<char*> pointersTo(std::vector<std::string>& texts) {
   pointers.push_back(nullptr);
   return pointers;
 }
-
-class SpawnActions {
- public:
-  SpawnActions() { posix_spawn_file_actions_init(&actions_); }
-  ~SpawnActions() { posix_spawn_file_actions_destroy(&actions_); }
-  SpawnActions(const SpawnActions&) = delete;
-  SpawnActions& operator=(const SpawnActions&) = delete;
-  posix_spawn_file_actions_t* get() { return &actions_; }
-
- private:
-  posix_spawn_file_actions_t actions_;
-};
 
 // Drains the child's standard output and error until it closes both.
 void collectOutput(pid_t pid, const UniqueFd& outRead, const UniqueFd& errRead,
