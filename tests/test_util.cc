@@ -78,13 +78,48 @@ std::vector<char*> pointersTo(std::vector<std::string>& texts) {
   return pointers;
 }
 
-// A bind mount over /tmp seen by this process alone; private propagation keeps
-// it from reaching the test's own mount namespace. Inside a chroot "/" is no
-// mount point and keeps the propagation its maker set, as tools/private-mounts.sh does.
-bool enterPrivateTmp(const char* dir) {
+// The top-level names under /tmp of the checkout and the build tree, when
+// they lie there (a CI system's clone, say): a private /tmp would hide the
+// test's own programs and scripts.
+std::vector<std::string> ownTreesUnderTmp() {
+  std::vector<std::string> names;
+  for (const std::string& path : {sourceDir(), binaryDir()}) {
+    const std::string tmp = "/tmp/";
+    if (path.compare(0, tmp.size(), tmp) != 0) continue;
+    std::string name = path.substr(tmp.size(), path.find('/', tmp.size()) - tmp.size());
+    if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end())
+      names.push_back(name);
+  }
+  return names;
+}
+
+// Binds dir over /tmp, then the test's own trees back into it from the /tmp
+// underneath, reached through a descriptor opened before.
+bool bindPrivateTmp(const char* dir, const std::vector<std::string>& keptTrees) {
+  const int oldTmp = open("/tmp", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (oldTmp < 0 || mount(dir, "/tmp", nullptr, MS_BIND, nullptr) != 0) return false;
+  for (const std::string& name : keptTrees) {
+    const std::string target = "/tmp/" + name;
+    const std::string source = "/proc/self/fd/" + std::to_string(oldTmp) + "/" + name;
+    if ((mkdir(target.c_str(), 0755) != 0 && errno != EEXIST) ||
+        mount(source.c_str(), target.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0)
+      return false;
+  }
+  close(oldTmp);
+  return true;
+}
+
+// Mounts seen by this process alone; private propagation keeps them from
+// reaching the test's own mount namespace. Inside a chroot "/" is no mount
+// point and keeps the propagation its maker set, as tools/private-mounts.sh does.
+bool enterPrivateMounts(const Command& command, const std::vector<std::string>& keptTrees) {
   if (unshare(CLONE_NEWNS) != 0) return false;
   mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr);
-  return mount(dir, "/tmp", nullptr, MS_BIND, nullptr) == 0;
+  if (!command.privateTmp.empty() && !bindPrivateTmp(command.privateTmp.c_str(), keptTrees))
+    return false;
+  for (const auto& [from, over] : command.bindMounts)
+    if (mount(from.c_str(), over.c_str(), nullptr, MS_BIND, nullptr) != 0) return false;
+  return true;
 }
 
 // Forks and execs the command with the given descriptors as its standard streams.
@@ -93,6 +128,8 @@ int spawn(const Command& command, int inFd, int outFd, int errFd) {
   std::vector<std::string> env = buildEnvironment(command);
   std::vector<char*> argPointers = pointersTo(args);
   std::vector<char*> envPointers = pointersTo(env);
+  const bool privateMounts = !command.privateTmp.empty() || !command.bindMounts.empty();
+  const std::vector<std::string> keptTrees = ownTreesUnderTmp();
   pid_t pid = fork();
   if (pid != 0) return pid;
   // A child of its own process group, so a test can signal the whole group.
@@ -101,8 +138,8 @@ int spawn(const Command& command, int inFd, int outFd, int errFd) {
   dup2(outFd, 1);
   dup2(errFd, 2);
   if (!command.workDir.empty() && chdir(command.workDir.c_str()) != 0) _exit(126);
-  if (!command.privateTmp.empty() && !enterPrivateTmp(command.privateTmp.c_str())) {
-    const char message[] = "test: cannot give the child a /tmp of its own\n";
+  if (privateMounts && !enterPrivateMounts(command, keptTrees)) {
+    const char message[] = "test: cannot give the child the mounts it asks for\n";
     [[maybe_unused]] ssize_t written = write(2, message, sizeof message - 1);
     _exit(125);
   }
@@ -244,6 +281,7 @@ std::string bootstrapBinary() {
 std::string shippedBootstrap() { return KV_STUB_BIN; }
 std::string packBinary() { return KV_PACK_BIN; }
 std::string sourceDir() { return KV_SOURCE_DIR; }
+std::string binaryDir() { return KV_BINARY_DIR; }
 
 int freeLoopbackPort() { return ClosedLoopbackPort().port(); }
 

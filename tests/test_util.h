@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 /// A fresh directory for one test, removed with its contents at the end even
@@ -57,6 +58,10 @@ struct Command {
   /// of its own (which needs root); it keeps its pid, so it can be signalled.
   /// Initialized here, so that brace-initialized commands may leave it out.
   std::string privateTmp{};
+  /// Each file or directory `first` is bound over `second`, after privateTmp,
+  /// in the child's own mount namespace (which needs root): a test CA over the
+  /// system's certificate bundle, another shell over /bin/sh.
+  std::vector<std::pair<std::string, std::string>> bindMounts{};
 };
 
 /// Starts the command and returns its pid; stdout and stderr go to the files
@@ -93,6 +98,7 @@ std::string bootstrapBinary();
 std::string shippedBootstrap();
 std::string packBinary();
 std::string sourceDir();
+std::string binaryDir();
 
 /// A free TCP port on 127.0.0.1.
 int freeLoopbackPort();
