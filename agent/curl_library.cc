@@ -2,6 +2,8 @@
 
 #include <dlfcn.h>
 
+#include "bootstrap/interrupt.h"
+
 namespace {
 
 // Debian and Ubuntu build the same API against OpenSSL and against GnuTLS,
@@ -26,27 +28,68 @@ bool resolveAll(void* library, CurlLibrary* curl) {
          resolve(library, "curl_easy_cleanup", &curl->easy_cleanup);
 }
 
-bool load(CurlLibrary* curl) {
+// The loader names the file it could not find first: the library itself when
+// it is not installed, else a library it needs.
+bool isNotFound(const char* name, const std::string& loaderError) {
+  const std::string notFound = std::string(name) + ": cannot open shared object file";
+  return loaderError.compare(0, notFound.size(), notFound) == 0;
+}
+
+bool load(CurlLibrary* curl, std::string* why) {
+  why->clear();
   for (const char* name : kLibraryNames) {
     void* library = dlopen(name, RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) continue;
-    // Kept open for the rest of the process: handles made from it may live that long.
-    if (resolveAll(library, curl)) return true;
-    dlclose(library);
+    if (library != nullptr) {
+      // Kept open for the rest of the process: handles made from it may live that long.
+      if (resolveAll(library, curl)) return true;
+      if (why->empty()) *why = std::string(name) + " is installed but cannot be used: " + dlerror();
+      dlclose(library);
+      continue;
+    }
+    const std::string loaderError = dlerror();
+    if (why->empty() && !isNotFound(name, loaderError))
+      *why = std::string(name) + " is installed but cannot be loaded: " + loaderError;
   }
+  if (why->empty())
+    *why =
+        "libcurl is not installed (tried libcurl.so.4 and libcurl-gnutls.so.4); install your "
+        "distribution's libcurl package";
   return false;
+}
+
+int stopOnInterrupt(void* /*unused*/, curl_off_t /*dltotal*/, curl_off_t /*dlnow*/,
+                    curl_off_t /*ultotal*/, curl_off_t /*ulnow*/) {
+  return pendingInterrupt() != 0 ? 1 : 0;
+}
+
+int stopOnInterruptBefore7_32(void* /*unused*/, double /*dltotal*/, double /*dlnow*/,
+                              double /*ultotal*/, double /*ulnow*/) {
+  return pendingInterrupt() != 0 ? 1 : 0;
 }
 
 }  // namespace
 
 const CurlLibrary* loadCurlLibrary(std::string* why) {
-  enum State { kNotTried, kLoaded, kMissing };
+  enum State { kNotTried, kLoaded, kFailed };
   static State state = kNotTried;
   static CurlLibrary curl;
-  if (state == kNotTried) state = load(&curl) ? kLoaded : kMissing;
+  static std::string failure;
+  if (state == kNotTried) state = load(&curl, &failure) ? kLoaded : kFailed;
   if (state == kLoaded) return &curl;
-  *why =
-      "libcurl is not installed (tried libcurl.so.4 and libcurl-gnutls.so.4); install your "
-      "distribution's libcurl package";
+  *why = failure;
   return nullptr;
+}
+
+CURLcode stopTransfersOnInterrupt(const CurlLibrary& lib, CURL* curl) {
+  // CURLOPT_XFERINFOFUNCTION came with libcurl 7.32.0; older ones know only
+  // the callback with doubles, and answer the newer option as unknown.
+  CURLcode code = lib.easy_setopt(curl, CURLOPT_XFERINFOFUNCTION,
+                                  static_cast<curl_xferinfo_callback>(stopOnInterrupt));
+  if (code == CURLE_UNKNOWN_OPTION)
+    code = lib.easy_setopt(curl, CURLOPT_PROGRESSFUNCTION,
+                           static_cast<curl_progress_callback>(stopOnInterruptBefore7_32));
+  // Only once a callback is in place: without one, libcurl draws its own
+  // progress meter on standard error.
+  if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+  return code;
 }

@@ -61,11 +61,6 @@ std::string downloadFailure(const CurlLibrary& lib, const std::string& url, CURL
   return downloadFailure(url, lib.easy_strerror(code));
 }
 
-int abortOnInterrupt(void* /*unused*/, curl_off_t /*dltotal*/, curl_off_t /*dlnow*/,
-                     curl_off_t /*ultotal*/, curl_off_t /*ulnow*/) {
-  return pendingInterrupt() != 0 ? 1 : 0;
-}
-
 // Redirects, the stall limit and the interrupt check hold for every request
 // made on the handle. A redirect loop keeps bytes flowing, so only a limit on
 // the hops ends it.
@@ -74,10 +69,7 @@ CURLcode setTransferOptions(const CurlLibrary& lib, CURL* curl, const TransferLi
   if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
   if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
   if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, limits.stallSeconds);
-  if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-  if (code == CURLE_OK)
-    code = lib.easy_setopt(curl, CURLOPT_XFERINFOFUNCTION,
-                           static_cast<curl_xferinfo_callback>(abortOnInterrupt));
+  if (code == CURLE_OK) code = stopTransfersOnInterrupt(lib, curl);
   return code;
 }
 

@@ -1,27 +1,41 @@
 // The shipped bootstrap on systems unlike the build machine: an older glibc,
-// no libcurl at all, or only the GnuTLS flavour of libcurl.
+// no libcurl at all, only the GnuTLS flavour of libcurl, or the oldest libcurl.
 #include <dlfcn.h>
 #include <link.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <csignal>
+
+#include <curl/curl.h>
 #include <gtest/gtest.h>
 
 #include "tests/nginx_server.h"
 #include "tests/run_helpers.h"
+#include "tests/script_server.h"
+#include "tests/server_process.h"
 #include "tests/test_util.h"
 
 namespace {
 
-// The file the dynamic loader opens for a library name; empty when none.
-std::string loadedFileOf(const char* soname) {
+// The directory, links resolved, of the file the dynamic loader opens for a
+// library name; empty when there is none.
+std::string libraryDirOf(const char* soname) {
   void* library = dlopen(soname, RTLD_LAZY | RTLD_LOCAL);
   if (library == nullptr) return "";
   struct link_map* map = nullptr;
-  std::string path;
-  if (dlinfo(library, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr) path = map->l_name;
+  std::string dir;
+  if (dlinfo(library, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr) {
+    std::string path = map->l_name;
+    char* resolved = realpath(path.substr(0, path.rfind('/')).c_str(), nullptr);
+    if (resolved != nullptr) dir = resolved;
+    free(resolved);
+  }
   dlclose(library);
-  return path;
+  return dir;
 }
 
 class ShippedStubTest : public testing::Test {
@@ -45,21 +59,69 @@ class ShippedStubTest : public testing::Test {
     return dir;
   }
 
-  // Runs a package with each of the given library files replaced by an empty
-  // one, in a mount namespace of its own, so the loader cannot use them.
-  ProcessResult runWithout(const std::vector<std::string>& libraries, const std::string& package) {
+  // Runs a package in a mount namespace of its own, in which the libraries
+  // named in `hidden` are not installed, as far as the loader can tell, and
+  // those in `broken` are installed but empty. Their directory (one for all)
+  // is replaced by a view that links to everything else in it.
+  ProcessResult runWithout(const std::vector<std::string>& hidden, const std::string& package,
+                           const std::vector<std::string>& broken = {}) {
+    static const char kScript[] = R"(
+      dir=$1 stage=$(mktemp -d "$2/libraries.XXXXXX") || exit 125
+      shift 2
+      mkdir "$stage/real" "$stage/view" && mount --bind "$dir" "$stage/real" &&
+        mount -t tmpfs tmpfs "$stage/view" && cp -as "$stage/real/." "$stage/view/" || exit 125
+      while [ "$1" != -- ]; do rm "$stage/view/$1" || exit 125; shift; done
+      shift
+      mount --bind "$stage/view" "$dir" || exit 125
+      while [ "$1" != -- ]; do mount --bind /dev/null "$dir/$1" || exit 125; shift; done
+      shift
+      exec "$@")";
+    std::string dir;
     Command command;
-    command.argv = {sourceDir() + "/tools/private-mounts.sh", "/bin/sh", "-c",
-                    "while [ \"$1\" != -- ]; do mount --bind /dev/null \"$1\" || exit 125; shift; "
-                    "done; shift; exec \"$@\"",
-                    "sh"};
-    for (const std::string& library : libraries) command.argv.push_back(library);
-    command.argv.push_back("--");
+    command.argv = {sourceDir() + "/tools/private-mounts.sh", "/bin/sh", "-c", kScript, "sh", "",
+                    tmp_.path()};
+    for (const auto* names : {&hidden, &broken}) {
+      for (const std::string& name : *names) {
+        const std::string path = libraryDirOf(name.c_str());
+        EXPECT_TRUE(dir.empty() || dir == path) << name << " is not in " << dir;
+        dir = path;
+        command.argv.push_back(name);
+      }
+      command.argv.push_back("--");
+    }
+    command.argv[5] = dir;
     command.argv.push_back(package);
     command.setEnv = {{"HOME", tmp_ / "home"},
                       {"KV_INTERNAL_INSTALL_AGENT_URL", nginx_.url("/agent")}};
     command.privateTmp = runTmpDir();
     return runProcess(command);
+  }
+
+  // The host build and the shipped one, once each.
+  static std::vector<std::string> bootstraps() {
+    std::vector<std::string> both = {bootstrapBinary()};
+    if (shippedBootstrap() != bootstrapBinary()) both.push_back(shippedBootstrap());
+    return both;
+  }
+
+  // A run on the stand-in for libcurl 7.29.0, which logs what it refuses.
+  Command onOldLibcurl(const std::string& package, const std::string& agentUrl) {
+    Command command;
+    command.argv = {package};
+    command.setEnv = {{"HOME", tmp_ / "home"},
+                      {"KV_INTERNAL_INSTALL_AGENT_URL", agentUrl},
+                      {"LD_LIBRARY_PATH", KV_OLD_LIBCURL_DIR},
+                      {"KV_OLD_LIBCURL_LOG", tmp_ / "old-libcurl.log"}};
+    command.privateTmp = runTmpDir();
+    return command;
+  }
+  // The run tried the interrupt check that libcurl 7.32.0 brought, got it
+  // refused, and so was on the stand-in.
+  void expectNewerOptionRefused() {
+    EXPECT_NE(std::string::npos, readFile(tmp_ / "old-libcurl.log")
+                                     .find("refused option " +
+                                           std::to_string(CURLOPT_XFERINFOFUNCTION) + "\n"));
+    unlink((tmp_ / "old-libcurl.log").c_str());
   }
 
   ScopedTempDir tmp_;
@@ -69,37 +131,99 @@ class ShippedStubTest : public testing::Test {
 
 }  // namespace
 
-TEST_F(ShippedStubTest, WithoutLibcurlOnlyTheCarriedAgentInstalls) {
-  std::vector<std::string> libraries;
-  for (const char* soname : {"libcurl.so.4", "libcurl-gnutls.so.4"}) {
-    std::string path = loadedFileOf(soname);
-    ASSERT_FALSE(path.empty()) << soname << " must be installed for this test";
-    libraries.push_back(path);
+// RHEL 7's libcurl 7.29.0 answers every option it lacks as unknown: the run
+// must get by with what it has, and still end at once on SIGTERM.
+TEST_F(ShippedStubTest, DownloadsWithTheOldestLibcurl) {
+  for (const std::string& bootstrap : bootstraps()) {
+    SCOPED_TRACE(bootstrap);
+    shellOrDie("rm -rf " + (tmp_ / "home/.korvex"));
+    makePackage({tmp_ / "old.run", {{"a.txt", "a\n"}}, "", bootstrap});
+    for (const char* expected : {"HEAD /agent 200,GET /agent 200", "HEAD /agent 200"}) {
+      SCOPED_TRACE(expected);
+      nginx_.clearAccessLog();
+      unlink((tmp_ / "served.record").c_str());
+      ProcessResult result = runProcess(onOldLibcurl(tmp_ / "old.run", nginx_.url("/agent")));
+      EXPECT_EQ(0, result.exitCode) << result.err;
+      EXPECT_EQ("", result.err);
+      EXPECT_EQ(2u, readRecordedArgs(tmp_ / "served.record").size());
+      std::string requests;
+      for (const std::string& request : nginx_.accessLogRequests())
+        requests += (requests.empty() ? "" : ",") + request;
+      EXPECT_EQ(expected, requests);
+      expectNewerOptionRefused();
+    }
   }
 
-  ProcessResult carried = runWithout(libraries, tmp_ / "carried.run");
-  EXPECT_EQ(0, carried.exitCode) << carried.err;
-  EXPECT_EQ("", carried.err);
-  EXPECT_EQ(2u, readRecordedArgs(tmp_ / "carried.record").size());
+  ScriptServer stalled;
+  ASSERT_TRUE(stalled.started());
+  ScriptedResponse never;
+  never.stall = ScriptedResponse::kStallBeforeAnswer;
+  stalled.setRoute("/agent", never);
+  shellOrDie("rm -rf " + (tmp_ / "home/.korvex"));
+  for (const std::string& bootstrap : bootstraps()) {
+    SCOPED_TRACE(bootstrap);
+    makePackage({tmp_ / "stall.run", {{"a.txt", "a\n"}}, "", bootstrap});
+    stalled.clearRequests();
+    const int pid = startProcess(onOldLibcurl(tmp_ / "stall.run", stalled.url("/agent")), "",
+                                 tmp_ / "stall.err");
+    ASSERT_TRUE(waitUntil([&] { return !stalled.requests().empty(); }, 30000));
+    const auto signalled = std::chrono::steady_clock::now();
+    kill(pid, SIGTERM);
+    ProcessResult result = waitProcess(pid);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - signalled;
+    EXPECT_EQ(SIGTERM, result.termSignal) << readFile(tmp_ / "stall.err");
+    EXPECT_EQ("", readFile(tmp_ / "stall.err"));
+    EXPECT_LT(took.count(), 20) << "seconds: the signal, not the 60 s stall limit, must end it";
+    EXPECT_EQ(std::vector<std::string>{}, newWorkDirs(workDirsBefore_));
+    expectNewerOptionRefused();
+  }
+}
 
-  ProcessResult fetching = runWithout(libraries, tmp_ / "fetching.run");
-  EXPECT_EQ(255, fetching.exitCode);
-  EXPECT_EQ("Failed to initialize CURL library to download the TVE Installer from " +
-                nginx_.url("/agent") +
-                "Error : libcurl is not installed (tried libcurl.so.4 and libcurl-gnutls.so.4); "
-                "install your distribution's libcurl package\nInstallation failed.\n",
-            fetching.err);
-  EXPECT_EQ(std::vector<std::string>{}, nginx_.accessLogRequests());
-  EXPECT_FALSE(fileExists(tmp_ / "home/.korvex")) << "nothing may be left in the cache";
-  EXPECT_EQ(std::vector<std::string>{}, newWorkDirs(workDirsBefore_));
+// Without a libcurl that loads, a package that carries its agent still
+// installs; one that must download says why libcurl cannot serve, before any
+// request and before the cache is touched.
+TEST_F(ShippedStubTest, WithoutAUsableLibcurlOnlyTheCarriedAgentInstalls) {
+  const std::string bothNames = "libcurl.so.4 and libcurl-gnutls.so.4";
+  struct {
+    const char* name;
+    std::vector<std::string> hidden, broken;
+    std::string why;
+  } cases[] = {
+      {"neither installed", {"libcurl.so.4", "libcurl-gnutls.so.4"}, {},
+       "libcurl is not installed (tried " + bothNames +
+           "); install your distribution's libcurl package"},
+      {"a library both need is missing", {"libnghttp2.so.14"}, {},
+       "libcurl.so.4 is installed but cannot be loaded: libnghttp2.so.14: cannot open shared "
+       "object file: No such file or directory"},
+      // The loader's words name the file by its path.
+      {"an empty file", {"libcurl-gnutls.so.4"}, {"libcurl.so.4"},
+       "libcurl.so.4 is installed but cannot be loaded: /"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    unlink((tmp_ / "carried.record").c_str());
+    ProcessResult carried = runWithout(c.hidden, tmp_ / "carried.run", c.broken);
+    EXPECT_EQ(0, carried.exitCode) << carried.err;
+    EXPECT_EQ("", carried.err);
+    EXPECT_EQ(2u, readRecordedArgs(tmp_ / "carried.record").size());
+
+    ProcessResult fetching = runWithout(c.hidden, tmp_ / "fetching.run", c.broken);
+    EXPECT_EQ(255, fetching.exitCode);
+    const std::string failed = "Failed to initialize CURL library to download the TVE Installer from " +
+                               nginx_.url("/agent") + "Error : " + c.why;
+    EXPECT_EQ(0u, fetching.err.find(failed)) << fetching.err;
+    EXPECT_TRUE(endsWith(fetching.err, "\nInstallation failed.\n")) << fetching.err;
+    EXPECT_EQ(2, std::count(fetching.err.begin(), fetching.err.end(), '\n')) << fetching.err;
+    EXPECT_EQ(std::vector<std::string>{}, nginx_.accessLogRequests());
+    EXPECT_FALSE(fileExists(tmp_ / "home/.korvex")) << "nothing may be left in the cache";
+    EXPECT_EQ(std::vector<std::string>{}, newWorkDirs(workDirsBefore_));
+  }
 }
 
 TEST_F(ShippedStubTest, TheGnutlsLibcurlServesWhenItIsTheOnlyOne) {
-  std::string openssl = loadedFileOf("libcurl.so.4");
-  ASSERT_FALSE(openssl.empty());
-  ASSERT_FALSE(loadedFileOf("libcurl-gnutls.so.4").empty()) << "needs libcurl3-gnutls";
+  ASSERT_FALSE(libraryDirOf("libcurl-gnutls.so.4").empty()) << "needs libcurl3-gnutls";
 
-  ProcessResult first = runWithout({openssl}, tmp_ / "fetching.run");
+  ProcessResult first = runWithout({"libcurl.so.4"}, tmp_ / "fetching.run");
   EXPECT_EQ(0, first.exitCode) << first.err;
   EXPECT_EQ("", first.err);
   EXPECT_EQ(2u, readRecordedArgs(tmp_ / "served.record").size());
@@ -107,7 +231,7 @@ TEST_F(ShippedStubTest, TheGnutlsLibcurlServesWhenItIsTheOnlyOne) {
             nginx_.accessLogRequests());
 
   nginx_.clearAccessLog();
-  ProcessResult again = runWithout({openssl}, tmp_ / "fetching.run");
+  ProcessResult again = runWithout({"libcurl.so.4"}, tmp_ / "fetching.run");
   EXPECT_EQ(0, again.exitCode) << again.err;
   EXPECT_EQ(std::vector<std::string>{"HEAD /agent 200"}, nginx_.accessLogRequests());
 }
