@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -57,16 +58,24 @@ std::string downloadFailure(const std::string& url, const std::string& why) {
   return "Failed to download the TVE Installer from " + url + "Error : " + why;
 }
 
-std::string downloadFailure(const CurlLibrary& lib, const std::string& url, CURLcode code) {
-  return downloadFailure(url, lib.easy_strerror(code));
+std::string downloadFailure(const CurlLibrary& lib, CURL* curl, const std::string& url,
+                            CURLcode code) {
+  return downloadFailure(url, transferFailureReason(lib, curl, url, code));
 }
+
+bool isHttps(const std::string& url) { return strncasecmp(url.c_str(), "https://", 8) == 0; }
 
 // Redirects, the stall limit and the interrupt check hold for every request
 // made on the handle. A redirect loop keeps bytes flowing, so only a limit on
-// the hops ends it.
-CURLcode setTransferOptions(const CurlLibrary& lib, CURL* curl, const TransferLimits& limits) {
+// the hops ends it. A redirect may not lead away from HTTP (older libcurl
+// follows one to ftp, dict, ldap and more), nor from https to plain http,
+// which would undo the TLS the vendor chose.
+CURLcode setTransferOptions(const CurlLibrary& lib, CURL* curl, const std::string& url,
+                            const TransferLimits& limits) {
+  const long redirectProtocols = isHttps(url) ? CURLPROTO_HTTPS : CURLPROTO_HTTP | CURLPROTO_HTTPS;
   CURLcode code = lib.easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
   if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
+  if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS, redirectProtocols);
   if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
   if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, limits.stallSeconds);
   if (code == CURLE_OK) code = stopTransfersOnInterrupt(lib, curl);
@@ -75,13 +84,44 @@ CURLcode setTransferOptions(const CurlLibrary& lib, CURL* curl, const TransferLi
 
 // A transfer cut short by SIGTERM or SIGHUP is not reported: the process is
 // about to end by that signal.
-bool transferFailed(const CurlLibrary& lib, const std::string& url, CURLcode code,
+bool transferFailed(const CurlLibrary& lib, CURL* curl, const std::string& url, CURLcode code,
                     ReportFn report) {
-  if (pendingInterrupt() == 0) report(downloadFailure(lib, url, code), true);
+  if (pendingInterrupt() == 0) report(downloadFailure(lib, curl, url, code), true);
   return false;
 }
 
+// The scheme of a URL in lower case: the letters, digits, "+", "-" and "."
+// it starts with.
+std::string schemeOf(const char* url) {
+  std::string scheme;
+  for (const char* c = url; *c != '\0'; ++c) {
+    const auto byte = static_cast<unsigned char>(*c);
+    if (!isalnum(byte) && strchr("+-.", byte) == nullptr) break;
+    scheme += static_cast<char>(tolower(byte));
+  }
+  return scheme;
+}
+
 }  // namespace
+
+std::string transferFailureReason(const CurlLibrary& lib, CURL* curl, const std::string& url,
+                                  CURLcode code) {
+  // libcurl's own words for a refused redirect ("Unsupported protocol") would
+  // blame the agent URL. The last answer was the redirect, and the URL libcurl
+  // stopped at is its target.
+  long status = 0;
+  const char* target = nullptr;
+  if (code == CURLE_UNSUPPORTED_PROTOCOL &&
+      lib.easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status >= 300 &&
+      status < 400 && lib.easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &target) == CURLE_OK &&
+      target != nullptr) {
+    const std::string allowed = isHttps(url) ? "an https agent URL may lead to https only"
+                                             : "an http agent URL may lead to http and https only";
+    return "the server redirected to " + schemeOf(target) + ", a protocol that is not allowed (" +
+           allowed + ")";
+  }
+  return lib.easy_strerror(code);
+}
 
 size_t headerCallback(char* line, size_t size, size_t count, void* buffer) {
   const size_t length = size * count;
@@ -140,9 +180,9 @@ bool fetchAgentArchive(const std::string& url, const std::string& destPath, Repo
     report(initFailure(url, lib.easy_strerror(code)), true);
     return false;
   }
-  code = setTransferOptions(lib, curl.get(), limits);
+  code = setTransferOptions(lib, curl.get(), url, limits);
   if (code != CURLE_OK) {
-    report(downloadFailure(lib, url, code), true);
+    report(downloadFailure(lib, curl.get(), url, code), true);
     return false;
   }
 
@@ -153,12 +193,12 @@ bool fetchAgentArchive(const std::string& url, const std::string& destPath, Repo
                   static_cast<curl_write_callback>(headerCallback));
   lib.easy_setopt(curl.get(), CURLOPT_HEADERDATA, static_cast<void*>(&tagLine));
   code = lib.easy_perform(curl.get());
-  if (code != CURLE_OK) return transferFailed(lib, url, code, report);
+  if (code != CURLE_OK) return transferFailed(lib, curl.get(), url, code, report);
 
   long status = 0;
   code = lib.easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status);
   if (code != CURLE_OK) {
-    report(downloadFailure(lib, url, code), true);
+    report(downloadFailure(lib, curl.get(), url, code), true);
     return false;
   }
   if (status == 404) {
@@ -194,13 +234,13 @@ bool fetchAgentArchive(const std::string& url, const std::string& destPath, Repo
   }
   code = lib.easy_setopt(curl.get(), CURLOPT_WRITEDATA, static_cast<void*>(dest.get()));
   if (code != CURLE_OK) {
-    report(downloadFailure(lib, url, code), true);
+    report(downloadFailure(lib, curl.get(), url, code), true);
     return false;
   }
   // With a HEADERDATA but no header function, libcurl would write the headers into the archive.
   lib.easy_setopt(curl.get(), CURLOPT_HEADERDATA, static_cast<void*>(nullptr));
   code = lib.easy_perform(curl.get());
-  if (code != CURLE_OK) return transferFailed(lib, url, code, report);
+  if (code != CURLE_OK) return transferFailed(lib, curl.get(), url, code, report);
   if (!dest.close()) {
     report(downloadFailure(url, strerror(errno)), true);
     return false;

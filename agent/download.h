@@ -30,6 +30,12 @@ std::string installAgentUrl();
 /// cannot be loaded.
 const CurlLibrary* curlLibraryFor(const std::string& url, ReportFn report);
 
+/// Why a transfer from url on the handle failed with code, for the user:
+/// libcurl's text, or, for a redirect the handle refused, which protocol the
+/// server redirected to and what is allowed instead.
+std::string transferFailureReason(const CurlLibrary& lib, CURL* curl, const std::string& url,
+                                  CURLcode code);
+
 /// Fetches the agent archive from $KV_INTERNAL_INSTALL_AGENT_URL (when set, even
 /// empty) or the built-in URL. See fetchAgentArchive().
 bool downloadInstallAgent(const std::string& destPath, ReportFn report);

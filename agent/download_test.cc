@@ -234,7 +234,7 @@ TEST_F(DownloadTest, HttpsServerMustProveItsName) {
   writeFile(tmp_ / "key.pem", kUntrustedKey, 0600);
   mkdir((tmp_ / "www").c_str(), 0700);
   writeFile(tmp_ / "www/agent", "agent");
-  NginxServer nginx(tmp_ / "www", tmp_ / "cert.pem", tmp_ / "key.pem");
+  NginxServer nginx(tmp_ / "www", {tmp_ / "cert.pem", tmp_ / "key.pem", ""});
   ASSERT_TRUE(nginx.started());
   ASSERT_EQ(0u, nginx.url("/agent").find("https://"));
 
@@ -309,6 +309,36 @@ TEST_F(DownloadScriptTest, TagOfARedirectHopIsNotTheArchivesTag) {
     EXPECT_TRUE(fetch(server_.url("/a"))) << run;
     EXPECT_EQ(run, server_.countRequests("GET /b")) << "every run must download";
     EXPECT_EQ("untagged archive", readFile(dest()));
+  }
+}
+
+// Older libcurl follows a redirect to ftp, dict, ldap and more; a redirect
+// that leaves HTTP is refused before the new target is even connected to
+// (the closed port would make any attempt fail otherwise).
+TEST_F(DownloadTest, RedirectAwayFromHttpIsRefused) {
+  const ClosedLoopbackPort target;
+  NginxSetup setup;
+  for (const char* scheme : {"dict", "ftp"})
+    setup.serverConfig += std::string("location = /to-") + scheme + " { return 302 " + scheme +
+                          "://127.0.0.1:" + std::to_string(target.port()) + "/agent; }\n";
+  mkdir((tmp_ / "www").c_str(), 0700);
+  NginxServer nginx(tmp_ / "www", setup);
+  ASSERT_TRUE(nginx.started());
+  unpackAgent();
+  writeValidateString(cacheRoot(), "ETag: \"cached\"\r");
+  for (const std::string scheme : {"dict", "ftp"}) {
+    SCOPED_TRACE(scheme);
+    const std::string url = nginx.url("/to-" + scheme);
+    nginx.clearAccessLog();
+    EXPECT_FALSE(fetch(url));
+    EXPECT_EQ(std::vector<std::string>{kFailedFrom + url + "Error : the server redirected to " +
+                                       scheme +
+                                       ", a protocol that is not allowed (an http agent URL may "
+                                       "lead to http and https only)"},
+              reportedMessages());
+    EXPECT_EQ(std::vector<std::string>{"HEAD /to-" + scheme + " 302"}, nginx.accessLogRequests());
+    EXPECT_TRUE(fileExists(cachedScript())) << "a failed check must not touch the cache";
+    EXPECT_EQ("ETag: \"cached\"\r", storedTag());
   }
 }
 

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <string>
+#include <vector>
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>
@@ -354,4 +356,40 @@ TEST_F(AgentSourceTest, AgentArchiveWithLooseModesLeavesAPrivateCache) {
   struct stat info;
   ASSERT_EQ(0, stat((cacheRoot() + "installagent/lib/x").c_str(), &info));
   EXPECT_EQ(0644u, info.st_mode & 07777);
+}
+
+// An https agent URL stays on https: a redirect to plain http would undo the
+// TLS the vendor chose, and is refused before the http server is reached
+// (the closed port would fail the run otherwise). The test's CA is trusted
+// only inside the run's own mount namespace.
+TEST_F(AgentSourceTest, HttpsAgentUrlIsRedirectedToHttpsOnly) {
+  const TestCa ca = makeTestCa(tmp_ / "ca");
+  const ClosedLoopbackPort plain;
+  NginxServer https(www(), {ca.certFile, ca.keyFile,
+                            "location = /to-http { return 302 " + plain.url("/agent") + "; }\n"
+                            "location = /to-https { return 302 /agent; }\n"});
+  ASSERT_TRUE(https.started());
+  serveAgent("tls");
+  const std::vector<std::string> workDirsBefore = workDirsInTmp();
+  auto runFrom = [&](const std::string& url) {
+    Command command;
+    command.setEnv["KV_INTERNAL_INSTALL_AGENT_URL"] = url;
+    command.bindMounts = {{ca.caFile, kSystemCaBundle}};
+    return runPackage(package(), home(), {}, command);
+  };
+
+  ProcessResult refused = runFrom(https.url("/to-http"));
+  EXPECT_EQ(255, refused.exitCode);
+  EXPECT_EQ("Failed to download the TVE Installer from " + https.url("/to-http") +
+                "Error : the server redirected to http, a protocol that is not allowed (an https "
+                "agent URL may lead to https only)\nInstallation failed.\n",
+            refused.err);
+  EXPECT_FALSE(fileExists(cacheRoot() + ".validatestring"));
+  EXPECT_EQ(std::vector<std::string>{}, listDir(cacheRoot() + "installagent"));
+  EXPECT_EQ(std::vector<std::string>{}, newWorkDirs(workDirsBefore));
+
+  ProcessResult followed = runFrom(https.url("/to-https"));
+  EXPECT_EQ(0, followed.exitCode) << followed.err;
+  EXPECT_EQ("", followed.err);
+  EXPECT_EQ(2u, readRecordedArgs(record("tls")).size());
 }

@@ -13,6 +13,7 @@
 
 #include <sodium.h>
 
+#include "agent/download.h"
 #include "agent/minisig.h"
 #include "bootstrap/interrupt.h"
 
@@ -194,7 +195,7 @@ bool verifyAgentArchive(const CurlLibrary& lib, CURL* curl, const std::string& u
   if (download.tooLong) {
     why = "the signature file is longer than " + std::to_string(kMaxSignatureFileBytes) + " bytes";
   } else if (code != CURLE_OK) {
-    why = "cannot download " + sigUrl + ": " + lib.easy_strerror(code);
+    why = "cannot download " + sigUrl + ": " + transferFailureReason(lib, curl, sigUrl, code);
   } else if (status >= 400) {
     why = "no signature at " + sigUrl + " (HTTP code: " + std::to_string(status) + ")";
   } else {

@@ -27,7 +27,13 @@ std::string testKey(const std::string& name) { return std::string(KV_TEST_KEY_DI
 
 class SignedAgentTest : public testing::Test {
  protected:
-  SignedAgentTest() : nginx_(www()) {}
+  // /redirected/agent is the agent too, but its signature is redirected to
+  // a closed port over ftp.
+  SignedAgentTest()
+      : nginx_(www(), {"", "",
+                       "location = /redirected/agent { alias " + agentPath() + "; }\n"
+                       "location = /redirected/agent.minisig { return 302 " +
+                           closed_.url("/agent.minisig").replace(0, 4, "ftp") + "; }\n"}) {}
 
   void SetUp() override {
     ASSERT_TRUE(nginx_.started());
@@ -87,6 +93,7 @@ class SignedAgentTest : public testing::Test {
   std::string cacheRoot() const { return home() + kCacheRel; }
 
   ScopedTempDir tmp_;
+  ClosedLoopbackPort closed_;
   NginxServer nginx_;
 };
 
@@ -180,4 +187,24 @@ TEST_F(SignedAgentTest, AgentWithoutAValidSignatureNeverRunsNorStays) {
       EXPECT_EQ("GET /agent 200", requests[1]);
     }
   }
+}
+
+TEST_F(SignedAgentTest, SignatureRedirectedAwayFromHttpIsRefused) {
+  serveAgent();
+  sign(testKey("agent.key"));
+  std::string setup = package(tmp_ / "pkg");
+  const std::string url = nginx_.url("/redirected/agent");
+  Command command;
+  command.setEnv["KV_INTERNAL_INSTALL_AGENT_URL"] = url;
+  ProcessResult result = runPackage(setup, home(), {}, command);
+  EXPECT_EQ(255, result.exitCode);
+  EXPECT_EQ("Failed to verify the TVE Installer downloaded from " + url + ": cannot download " +
+                url + ".minisig: the server redirected to ftp, a protocol that is not allowed (an "
+                "http agent URL may lead to http and https only)\nInstallation failed.\n",
+            result.err);
+  EXPECT_FALSE(fileExists(record())) << "the agent ran";
+  EXPECT_FALSE(fileExists(cacheRoot() + ".validatestring"));
+  EXPECT_EQ((std::vector<std::string>{"HEAD /redirected/agent 200", "GET /redirected/agent 200",
+                                      "GET /redirected/agent.minisig 302"}),
+            nginx_.accessLogRequests());
 }

@@ -10,6 +10,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <sstream>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -64,11 +65,23 @@ bool plainGet(int port, const std::string& target) {
 
 }  // namespace
 
-NginxServer::NginxServer(const std::string& docRoot) : NginxServer(docRoot, "", "") {}
+TestCa makeTestCa(const std::string& dir) {
+  TestCa ca{dir + "/ca.pem", dir + "/server.pem", dir + "/server.key"};
+  const std::string key = "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
+  shellOrDie("mkdir -p " + dir + " && cd " + dir +
+             " && openssl req -x509 " + key + " -keyout ca.key -out ca.pem -days 2"
+             " -subj /CN=kv-bootstrap-test-ca -addext basicConstraints=critical,CA:TRUE"
+             " -addext keyUsage=critical,keyCertSign 2>/dev/null"
+             " && openssl req " + key + " -keyout server.key -out server.csr -subj /CN=127.0.0.1"
+             " 2>/dev/null"
+             " && printf 'basicConstraints=CA:FALSE\nsubjectAltName=IP:127.0.0.1\n"
+             "extendedKeyUsage=serverAuth\n' > server.ext"
+             " && openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial"
+             " -days 2 -extfile server.ext -out server.pem 2>/dev/null");
+  return ca;
+}
 
-NginxServer::NginxServer(const std::string& docRoot, const std::string& certFile,
-                         const std::string& keyFile)
-    : certFile_(certFile), keyFile_(keyFile) {
+NginxServer::NginxServer(const std::string& docRoot, NginxSetup setup) : setup_(std::move(setup)) {
   for (int attempt = 0; attempt < kStartAttempts && !started(); ++attempt) {
     if (start(docRoot)) break;
     // Another process may have taken the port between our probe and nginx's bind.
@@ -118,18 +131,19 @@ std::string NginxServer::config(const std::string& docRoot) const {
     text += "  " + std::string(kind) + "_temp_path " + quoted(prefix + "tmp/" + kind) + ";\n";
   text += "  default_type application/octet-stream;\n";
   text += "  server {\n";
-  text += "    listen 127.0.0.1:" + std::to_string(port_) + (certFile_.empty() ? "" : " ssl") + ";\n";
-  if (!certFile_.empty()) {
-    text += "    ssl_certificate " + quoted(certFile_) + ";\n";
-    text += "    ssl_certificate_key " + quoted(keyFile_) + ";\n";
+  text += "    listen 127.0.0.1:" + std::to_string(port_) + (isHttps() ? " ssl" : "") + ";\n";
+  if (isHttps()) {
+    text += "    ssl_certificate " + quoted(setup_.certFile) + ";\n";
+    text += "    ssl_certificate_key " + quoted(setup_.keyFile) + ";\n";
   }
   text += "    root " + quoted(docRoot) + ";\n";
+  text += setup_.serverConfig;
   text += "  }\n}\n";
   return text;
 }
 
 std::string NginxServer::url(const std::string& pathStartingWithSlash) const {
-  return (certFile_.empty() ? "http" : "https") + std::string("://127.0.0.1:") +
+  return (isHttps() ? "https" : "http") + std::string("://127.0.0.1:") +
          std::to_string(port_) + pathStartingWithSlash;
 }
 
@@ -137,7 +151,7 @@ std::string NginxServer::url(const std::string& pathStartingWithSlash) const {
 // the answer before the log line exists. One worker handles requests in turn:
 // once a later request of ours is logged, every earlier one is too.
 void NginxServer::syncAccessLog() const {
-  if (!started() || !certFile_.empty()) return;
+  if (!started() || isHttps()) return;
   const std::string target = kSyncPrefix + std::to_string(++syncCount_);
   if (!plainGet(port_, target)) {
     ADD_FAILURE() << "nginx did not answer " << target;

@@ -6,14 +6,33 @@
 
 #include "tests/test_util.h"
 
+/// What an NginxServer does besides serving static files.
+struct NginxSetup {
+  std::string certFile;      ///< with keyFile: https instead of http
+  std::string keyFile;
+  std::string serverConfig;  ///< more directives in the server block, such as redirects
+};
+
+/// A certificate authority made for one test, and a certificate for
+/// 127.0.0.1 that it signed, all as PEM files in dir. No system trusts it;
+/// a run does once caFile is bound over the system's bundle
+/// (kSystemCaBundle) in its own mount namespace.
+struct TestCa {
+  std::string caFile;
+  std::string certFile;
+  std::string keyFile;
+};
+TestCa makeTestCa(const std::string& dir);
+
+/// Where the system's libcurl looks for the certificates it trusts.
+inline constexpr char kSystemCaBundle[] = "/etc/ssl/certs/ca-certificates.crt";
+
 /// A real nginx serving docRoot on 127.0.0.1, on a free port, with its own
 /// configuration, prefix, pid file and logs; stopped when the object goes away.
 /// Static files carry nginx's own entity tags (see expectedETag()).
 class NginxServer {
  public:
-  explicit NginxServer(const std::string& docRoot);
-  /// Serves https with this certificate and key instead of http.
-  NginxServer(const std::string& docRoot, const std::string& certFile, const std::string& keyFile);
+  explicit NginxServer(const std::string& docRoot, NginxSetup setup = {});
   ~NginxServer();
   NginxServer(const NginxServer&) = delete;
   NginxServer& operator=(const NginxServer&) = delete;
@@ -36,12 +55,12 @@ class NginxServer {
 
  private:
   bool start(const std::string& docRoot);
+  bool isHttps() const { return !setup_.certFile.empty(); }
   std::string config(const std::string& docRoot) const;
   void syncAccessLog() const;
 
   ScopedTempDir prefix_;
-  std::string certFile_;
-  std::string keyFile_;
+  NginxSetup setup_;
   int port_ = 0;
   int pid_ = -1;
   mutable int syncCount_ = 0;

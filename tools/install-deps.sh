@@ -6,7 +6,7 @@ set -eu
 
 packages="cmake ninja-build g++ make libcurl4-openssl-dev libcurl3-gnutls zlib1g-dev libgtest-dev zip unzip
   nginx-light python3 clang libclang-rt-dev clang-tidy man-db groff-base procps debootstrap
-  libsodium-dev minisign dpkg-dev file"
+  libsodium-dev minisign dpkg-dev file openssl ca-certificates"
 
 missing=""
 for p in $packages; do
