@@ -1,7 +1,9 @@
 #!/bin/sh
 # The shipped bootstrap starts on every x86-64 Linux with glibc 2.17 or later:
 # at load time it may need only libraries of the C library's own family, no
-# glibc symbol version above 2.17, and no C++ runtime or libcurl versions.
+# glibc symbol version above 2.17, and no C++ runtime or libcurl versions. It
+# must load libpthread from the start: glibc before 2.25 breaks a program that
+# gets it only with a dlopen'ed library, as libcurl brings it.
 #
 # usage: stub_needs_test.sh STUB
 set -eu
@@ -21,6 +23,11 @@ for library in $needed; do
     *) fail "needs $library at load time" ;;
   esac
 done
+
+case " $(echo $needed) " in
+  *" libpthread.so.0 "*) ;;
+  *) fail "does not load libpthread.so.0 at start" ;;
+esac
 
 versions=$(readelf -VW "$stub" | sed -n 's/.*Name: \([A-Za-z_]*_[0-9.]*\).*/\1/p' | sort -u)
 [ -n "$versions" ] || fail "no symbol versions read from $stub"
