@@ -1,7 +1,5 @@
 #include "agent/agent_paths.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -18,6 +16,23 @@ namespace {
 const char kReleaseLabel[] = "V7031c";
 const char kPlatformTag[] = "tux64le";
 const char kAgentDirName[] = "installagent";
+
+#ifdef KV_AGENT_SIGNED
+// A build that checks signatures keeps a cache of its own for its key: an
+// agent stored by a build without the key, or with another one, was never
+// verified by this one, and must not run because the server's tag matches.
+const char kKeyedCacheDir[] = "signed-" KV_AGENT_KEY_ID;
+#endif
+
+// The cache root below HOME.
+std::string cacheSubdir(const std::string& separator) {
+  std::string subdir = ".korvex" + separator + kAgentDirName + separator + kReleaseLabel +
+                       separator + kPlatformTag + separator;
+#ifdef KV_AGENT_SIGNED
+  subdir += kKeyedCacheDir + separator;
+#endif
+  return subdir;
+}
 
 // A vendor may write the base with a trailing slash; the file name brings its own.
 std::string agentBaseUrl() {
@@ -37,8 +52,7 @@ AgentPaths buildAgentPaths() {
       kAgentZipName,
       agentBaseUrl() + "/pi_install_agent_pi_" + kReleaseLabel + joiner + kPlatformTag,
       kAgentDirName,
-      ".korvex" + separator + kAgentDirName + separator + kReleaseLabel + separator +
-          kPlatformTag + separator,
+      cacheSubdir(separator),
       ".validatestring",
       "ETag: ",
   };
@@ -76,23 +90,12 @@ std::string validateFilePath(const std::string& dir) {
   return dir + kAgentPaths.kPathSeparator + kAgentPaths.kValidateFileName;
 }
 
+std::string signingTimeFilePath(const std::string& cacheRoot) { return cacheRoot + ".signingtime"; }
+
 void writeValidateString(const std::string& dir, const ValidateString& value) {
   if (dir.empty() || value.empty()) return;
-  // Written beside the final name and renamed over it, so that a run that is
-  // cut short never leaves a partial tag that could match a later one.
-  const std::string target = validateFilePath(dir);
-  std::string temp = target + ".XXXXXX";
-  int fd = mkstemp(&temp[0]);
-  if (fd < 0) return;
-  FileHandle file(fdopen(fd, "wb"));
-  if (!file) {
-    close(fd);
-    unlink(temp.c_str());
-    return;
-  }
-  bool written = fwrite(value.data(), 1, value.size(), file.get()) == value.size();
-  written = (fclose(file.release()) == 0) && written;
-  if (!written || rename(temp.c_str(), target.c_str()) != 0) unlink(temp.c_str());
+  // A partial tag left by a run cut short could match a later one.
+  replaceFileContents(validateFilePath(dir), value);
 }
 
 bool isValidateStringCurrent(const std::string& dir, const ValidateString& value) {

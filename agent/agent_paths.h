@@ -13,7 +13,9 @@ struct AgentPaths {
   const std::string kAgentZipName;
   const std::string kAgentUrl;
   const std::string kAgentDirName;
-  const std::string kCacheSubdir;       ///< ".korvex/installagent/<release>/<platform>/"
+  /// ".korvex/installagent/<release>/<platform>/", followed by "signed-<key id>/"
+  /// in a build that checks signatures.
+  const std::string kCacheSubdir;
   const std::string kValidateFileName;
   const std::string kETagPrefix;
 };
@@ -42,5 +44,9 @@ bool isValidateStringCurrent(const std::string& dir, const ValidateString& value
 
 /// The validation file's path in dir.
 std::string validateFilePath(const std::string& dir);
+
+/// The file in the cache root of a build that checks signatures that holds
+/// the signing time of the agent it last verified (see signing_time.h).
+std::string signingTimeFilePath(const std::string& cacheRoot);
 
 #endif  // KV_AGENT_AGENT_PATHS_H_

@@ -25,6 +25,7 @@ std::vector<std::string> pathsToTrust() {
   const std::string agentDir = root + kAgentPaths.kAgentDirName;
   paths.push_back(agentDir);
   paths.push_back(validateFilePath(root));
+  paths.push_back(signingTimeFilePath(root));
   paths.push_back(root + kLockFileName);
   paths.push_back(installScriptPath(agentDir));
   return paths;

@@ -7,10 +7,11 @@
 /// that names the path, its owner and the fix; empty when it may be used.
 /// Each existing directory from ".korvex" down to the cache root and the
 /// agent directory, and each file the run reads or relies on there (the
-/// validation file, the lock file, the install script), must belong to the
-/// running user and be writable by nobody else, and none may be a symbolic
-/// link: otherwise another user could have put an agent there for this user
-/// to run. Symbolic links are never followed; HOME itself is not checked.
+/// validation file, the signing time, the lock file, the install script),
+/// must belong to the running user and be writable by nobody else, and none
+/// may be a symbolic link: otherwise another user could have put an agent
+/// there for this user to run. Symbolic links are never followed; HOME
+/// itself is not checked.
 std::string untrustedCacheReason();
 
 /// Takes write permission for group and others away from everything in dir

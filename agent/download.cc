@@ -248,7 +248,7 @@ bool fetchAgentArchive(const std::string& url, const std::string& destPath, Repo
 #ifdef KV_AGENT_SIGNED
   // Nothing of a download is trusted before its signature is checked: not its
   // tag, not its contents.
-  if (!verifyAgentArchive(lib, curl.get(), url, destPath, report)) {
+  if (!verifyAgentArchive(lib, curl.get(), url, destPath, cacheRoot, report)) {
     unlink(destPath.c_str());
     return false;
   }

@@ -15,6 +15,7 @@
 
 #include "agent/download.h"
 #include "agent/minisig.h"
+#include "agent/signing_time.h"
 #include "bootstrap/interrupt.h"
 
 #if !defined(KV_AGENT_PUBLIC_KEY_BYTES) || !defined(KV_AGENT_KEY_ID)
@@ -178,7 +179,8 @@ bool signatureMatches(const MinisignSignature& signature, const std::string& arc
 // The two strings' order is fetchAgentArchive's.
 // NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 bool verifyAgentArchive(const CurlLibrary& lib, CURL* curl, const std::string& url,
-                        const std::string& archivePath, ReportFn report) {
+                        const std::string& archivePath, const std::string& cacheRoot,
+                        ReportFn report) {
   const std::string sigUrl = url + ".minisig";
   SignatureDownload download;
   CURLcode code = lib.easy_setopt(curl, CURLOPT_URL, sigUrl.c_str());
@@ -201,7 +203,8 @@ bool verifyAgentArchive(const CurlLibrary& lib, CURL* curl, const std::string& u
   } else {
     MinisignSignature signature;
     if (parseMinisignSignature(download.text, &signature, &why) &&
-        signatureMatches(signature, archivePath, &why))
+        signatureMatches(signature, archivePath, &why) &&
+        acceptSigningTime(cacheRoot, signingTimeIn(signature.trustedComment), &why))
       return true;
   }
   report("Failed to verify the TVE Installer downloaded from " + url + ": " + why, true);

@@ -14,10 +14,12 @@
 extern const char kAgentKeyId[];
 
 /// Downloads the signature of the agent at url on the handle of the agent's own
-/// download (so with its limits) and checks the archive at archivePath with it.
-/// False after reporting why; nothing is reported when a SIGTERM or SIGHUP cut
-/// the transfer short.
+/// download (so with its limits) and checks the archive at archivePath with
+/// it, and that it was not signed before the agent last verified in the cache
+/// at cacheRoot (see signing_time.h). False after reporting why; nothing is
+/// reported when a SIGTERM or SIGHUP cut the transfer short.
 bool verifyAgentArchive(const CurlLibrary& lib, CURL* curl, const std::string& url,
-                        const std::string& archivePath, ReportFn report);
+                        const std::string& archivePath, const std::string& cacheRoot,
+                        ReportFn report);
 
 #endif  // KV_AGENT_SIGNATURE_CHECK_H_

@@ -1,21 +1,26 @@
 // A bootstrap built with a vendor key against agents signed with the real
 // minisign command and served by nginx on loopback.
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <ctime>
 #include <functional>
 
 #include <gtest/gtest.h>
 
 #include "tests/nginx_server.h"
 #include "tests/run_helpers.h"
+#include "tests/server_process.h"
 #include "tests/test_util.h"
 
 namespace {
 
+// Where a build without a key keeps its cache, and where one with the test key keeps its own.
 const char kCacheRel[] = "/.korvex/installagent/V7031c/tux64le/";
+const char kKeyedCacheRel[] = "/.korvex/installagent/V7031c/tux64le/signed-" KV_TEST_KEY_ID "/";
 
 // $KV_TEST_SIGNED_BOOTSTRAP when set (the shipped build), else the test build's.
 std::string signedBootstrap() {
@@ -90,7 +95,44 @@ class SignedAgentTest : public testing::Test {
     mkdir(dir.c_str(), 0755);
     return dir;
   }
-  std::string cacheRoot() const { return home() + kCacheRel; }
+  std::string cacheRoot() const { return home() + kKeyedCacheRel; }
+  std::string unkeyedCacheRoot() const { return home() + kCacheRel; }
+
+  // An agent archive at tmp_/name.zip that records its arguments into
+  // record(name), signed now with the test key when `sign` is true. Stored
+  // uncompressed, so that names of one length give archives of one size.
+  std::string makeAgent(const std::string& name, bool signIt = true) {
+    const std::string zip = tmp_ / (name + ".zip");
+    ScopedTempDir stage;
+    writeFile(stage / "install", probeAgentScript(record(name)), 0755);
+    shellOrDie("cd " + stage.path() + " && zip -q -0 -X " + zip + " install");
+    if (signIt) shellOrDie("minisign -S -s " + testKey("agent.key") + " -m " + zip + " >/dev/null");
+    return zip;
+  }
+  std::string record(const std::string& name) const { return tmp_ / ("argv." + name); }
+  // Serves the archive and its signature, if any, as the agent, with the
+  // given modification time: nginx's tag follows from it and the size.
+  void serveAs(const std::string& zip, time_t modified) {
+    unlink(signaturePath().c_str());
+    shellOrDie("cp " + zip + " " + agentPath() + ".new && { ! test -f " + zip + ".minisig || cp " +
+               zip + ".minisig " + signaturePath() + "; }");
+    struct timeval times[2] = {{modified, 0}, {modified, 0}};
+    utimes((agentPath() + ".new").c_str(), times);
+    rename((agentPath() + ".new").c_str(), agentPath().c_str());
+  }
+  // The signing time minisign wrote into the signature's trusted comment.
+  static time_t signingTime(const std::string& zip) {
+    const std::string text = readFile(zip + ".minisig");
+    const std::string mark = "trusted comment: timestamp:";
+    const size_t at = text.find(mark);
+    return at == std::string::npos ? 0 : static_cast<time_t>(atoll(text.c_str() + at + mark.size()));
+  }
+  static std::string utc(time_t seconds) {
+    char text[64];
+    struct tm parts {};
+    strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", gmtime_r(&seconds, &parts));
+    return text;
+  }
 
   ScopedTempDir tmp_;
   ClosedLoopbackPort closed_;
@@ -207,4 +249,125 @@ TEST_F(SignedAgentTest, SignatureRedirectedAwayFromHttpIsRefused) {
   EXPECT_EQ((std::vector<std::string>{"HEAD /redirected/agent 200", "GET /redirected/agent 200",
                                       "GET /redirected/agent.minisig 302"}),
             nginx_.accessLogRequests());
+}
+
+// An agent that a build without the key stored, under the very tag the server
+// sends, was never verified: the keyed build keeps a cache of its own, where
+// nothing else writes.
+TEST_F(SignedAgentTest, AgentCachedWithoutTheKeyIsNeverRun) {
+  const std::string a = makeAgent("A", false);
+  const std::string b = makeAgent("B");
+  ASSERT_EQ(readFile(a).size(), readFile(b).size()) << "the same size and time give the same tag";
+  serveAs(a, 1000000000);
+  const std::string tag = NginxServer::expectedETag(agentPath());
+  mkdir((tmp_ / "unkeyed").c_str(), 0755);
+  makePackage({tmp_ / "unkeyed/setup.run", {{"a.txt", "a\n"}}, "", shippedBootstrap()});
+  ProcessResult unkeyed = run(tmp_ / "unkeyed/setup.run");
+  ASSERT_EQ(0, unkeyed.exitCode) << unkeyed.err;
+  ASSERT_TRUE(fileExists(record("A")));
+  unlink(record("A").c_str());
+
+  serveAs(b, 1000000000);
+  ASSERT_EQ(tag, NginxServer::expectedETag(agentPath()));
+  const std::string setup = package(tmp_ / "keyed");
+  nginx_.clearAccessLog();
+  ProcessResult first = run(setup);
+  EXPECT_EQ(0, first.exitCode) << first.err;
+  EXPECT_EQ("", first.err);
+  EXPECT_EQ((std::vector<std::string>{"HEAD /agent 200", "GET /agent 200", "GET /agent.minisig 200"}),
+            nginx_.accessLogRequests());
+  EXPECT_TRUE(fileExists(record("B")));
+  EXPECT_FALSE(fileExists(record("A"))) << "the agent stored without the key ran";
+  EXPECT_EQ((std::vector<std::string>{".lock", ".signingtime", ".validatestring", "installagent"}),
+            listDir(cacheRoot()));
+
+  // What lies in the other cache, planted or edited, changes nothing.
+  writeFile(unkeyedCacheRoot() + "installagent/install", "touch " + (tmp_ / "planted") + "\n");
+  writeFile(unkeyedCacheRoot() + ".validatestring", "ETag: " + tag + "\r");
+  unlink(record("B").c_str());
+  nginx_.clearAccessLog();
+  ProcessResult second = run(setup);
+  EXPECT_EQ(0, second.exitCode) << second.err;
+  EXPECT_EQ(std::vector<std::string>{"HEAD /agent 200"}, nginx_.accessLogRequests());
+  EXPECT_TRUE(fileExists(record("B")));
+  EXPECT_FALSE(fileExists(tmp_ / "planted"));
+}
+
+// Every agent ever signed with the key verifies for ever; one signed before
+// the agent already verified is last year's, served again.
+TEST_F(SignedAgentTest, AgentSignedBeforeTheVerifiedOneIsRefused) {
+  const std::string b1 = makeAgent("B1");
+  const time_t signed1 = signingTime(b1);
+  ASSERT_NE(0, signed1);
+  ASSERT_TRUE(waitUntil([&] { return time(nullptr) > signed1; }, 5000));
+  const std::string b2 = makeAgent("B2");
+  const time_t signed2 = signingTime(b2);
+  ASSERT_LT(signed1, signed2);
+  const std::string setup = package(tmp_ / "pkg");
+  auto runServing = [&](const std::string& zip, time_t modified) {
+    serveAs(zip, modified);
+    for (const char* name : {"B1", "B2"}) unlink(record(name).c_str());
+    return run(setup);
+  };
+
+  ProcessResult newer = runServing(b2, 1000000000);
+  EXPECT_EQ(0, newer.exitCode) << newer.err;
+  EXPECT_TRUE(fileExists(record("B2")));
+  const std::string newerTag = readFile(cacheRoot() + ".validatestring");
+
+  ProcessResult older = runServing(b1, 1000000100);
+  EXPECT_EQ(255, older.exitCode);
+  EXPECT_EQ("Failed to verify the TVE Installer downloaded from " + agentUrl() +
+                ": it was signed on " + utc(signed1) +
+                ", before the agent already verified here (signed on " + utc(signed2) +
+                ")\nInstallation failed.\n",
+            older.err);
+  EXPECT_FALSE(fileExists(record("B1")));
+  EXPECT_FALSE(fileExists(record("B2"))) << "nothing may run";
+  EXPECT_EQ(newerTag, readFile(cacheRoot() + ".validatestring")) << "no tag of the refused agent";
+
+  ProcessResult again = runServing(b2, 1000000200);
+  EXPECT_EQ(0, again.exitCode) << again.err;
+  EXPECT_TRUE(fileExists(record("B2")));
+
+  // A vendor who wants the older agent back signs it again.
+  shellOrDie("minisign -S -s " + testKey("agent.key") + " -m " + b1 + " >/dev/null");
+  ASSERT_LE(signed2, signingTime(b1));
+  ProcessResult rolledBack = runServing(b1, 1000000300);
+  EXPECT_EQ(0, rolledBack.exitCode) << rolledBack.err;
+  EXPECT_TRUE(fileExists(record("B1")));
+}
+
+// The remembered signing time and the tag are trusted only as the agent is:
+// neither may be a symbolic link or belong to someone else.
+TEST_F(SignedAgentTest, SigningTimeAndTagFilesAreTrustedLikeTheAgent) {
+  serveAs(makeAgent("B"), 1000000000);
+  const std::string setup = package(tmp_ / "pkg");
+  ProcessResult stored = run(setup);
+  ASSERT_EQ(0, stored.exitCode) << stored.err;
+  writeFile(tmp_ / "zero", "0\n");
+  const std::string untrusted = "The install agent cache cannot be trusted: ";
+  // The tag's path is told as the cache root, a slash and its name.
+  for (const std::string& path : {cacheRoot() + ".signingtime", cacheRoot() + "/.validatestring"}) {
+    const std::string saved = readFile(path);
+    struct {
+      const char* how;
+      std::string change;
+      std::string problem;
+    } cases[] = {
+        {"a link", "rm " + path + " && ln -s " + (tmp_ / "zero") + " " + path, " is a symbolic link"},
+        {"another user's", "chown 65534 " + path, " belongs to another user"},
+    };
+    for (const auto& c : cases) {
+      SCOPED_TRACE(path + " as " + c.how);
+      shellOrDie(c.change);
+      unlink(record("B").c_str());
+      ProcessResult result = run(setup);
+      EXPECT_EQ(255, result.exitCode);
+      EXPECT_EQ(0u, result.err.find(untrusted + path + c.problem)) << result.err;
+      EXPECT_FALSE(fileExists(record("B")));
+      unlink(path.c_str());
+      writeFile(path, saved, 0600);
+    }
+  }
 }

@@ -72,6 +72,23 @@ int whyDirectoryMissing(const std::string& path) {
   return isDirectory(path) ? 0 : ENOTDIR;
 }
 
+bool replaceFileContents(const std::string& path, const std::string& contents) {
+  std::string temp = path + ".XXXXXX";
+  const int fd = mkstemp(&temp[0]);
+  if (fd < 0) return false;
+  size_t written = 0;
+  while (written < contents.size()) {
+    const ssize_t put = write(fd, contents.data() + written, contents.size() - written);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) break;
+    written += static_cast<size_t>(put);
+  }
+  const bool closed = close(fd) == 0;
+  if (written == contents.size() && closed && rename(temp.c_str(), path.c_str()) == 0) return true;
+  unlink(temp.c_str());
+  return false;
+}
+
 void removeTreeIfExists(const std::string& path) {
   if (!pathExists(path)) return;
   runShellCommand("rm -rf " + quoteIfNeeded(path));

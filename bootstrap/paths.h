@@ -32,4 +32,9 @@ void removeTreeIfExists(const std::string& path);
 /// True when the path's status can be read (symbolic links followed).
 bool pathExists(const std::string& path);
 
+/// Writes contents to a new file beside path and renames it over path, so
+/// that a run cut short never leaves a partial file there. False when any
+/// step failed; path is then as it was.
+bool replaceFileContents(const std::string& path, const std::string& contents);
+
 #endif  // KV_BOOTSTRAP_PATHS_H_
