@@ -189,13 +189,7 @@ TEST_F(InterruptedRunTest, TermEndsTheWaitForAnotherRunsCacheLock) {
   makePackage({tmp_ / "setup.run", {{"a.txt", "a\n"}}, "", ""});
 
   int pid = start(tmp_ / "setup.run");
-  const std::string waiter = "-> FLOCK  ADVISORY  WRITE " + std::to_string(pid) + " ";
-  bool waiting = false;
-  for (int i = 0; i < 3000 && !waiting; ++i) {
-    waiting = readFile("/proc/locks").find(waiter) != std::string::npos;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ASSERT_TRUE(waiting) << "the run never waited for the lock";
+  ASSERT_TRUE(waitUntilWaitingForLock(pid)) << "the run never waited for the lock";
   const auto signalled = std::chrono::steady_clock::now();
   kill(pid, SIGTERM);
   ProcessResult result = waitProcess(pid);
