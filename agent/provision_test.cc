@@ -386,12 +386,15 @@ TEST_F(AgentSourceTest, CacheThatCannotBeCreatedIsToldBeforeAnyDownload) {
 }
 
 // unzip gives files the modes stored in the archive; a cache it left writable
-// by others would be refused by every later run.
+// by others would be refused by every later run. A link in the archive is no
+// file of the cache: what it points to keeps its mode.
 TEST_F(AgentSourceTest, AgentArchiveWithLooseModesLeavesAPrivateCache) {
   ScopedTempDir stage;
+  const std::string outside = tmp_ / "outside";
+  writeFile(outside, "", 0666);
   writeFile(stage / "install", probeAgentScript(record("loose")), 0777);
-  shellOrDie("cd " + stage.path() + " && mkdir -m 0777 lib && touch lib/x && chmod 0666 lib/x && zip -qr agent.zip install lib && mv agent.zip " +
-             www() + "/agent");
+  shellOrDie("cd " + stage.path() + " && mkdir -m 0777 lib && touch lib/x && chmod 0666 lib/x && ln -s " +
+             outside + " lib/link && zip -qry agent.zip install lib && mv agent.zip " + www() + "/agent");
   for (int attempt = 1; attempt <= 2; ++attempt) {
     ProcessResult result = run();
     EXPECT_EQ(0, result.exitCode) << attempt << " " << result.err;
@@ -401,4 +404,10 @@ TEST_F(AgentSourceTest, AgentArchiveWithLooseModesLeavesAPrivateCache) {
   struct stat info;
   ASSERT_EQ(0, stat((cacheRoot() + "installagent/lib/x").c_str(), &info));
   EXPECT_EQ(0644u, info.st_mode & 07777);
+  ASSERT_EQ(0, stat((cacheRoot() + "installagent").c_str(), &info));
+  EXPECT_EQ(0700u, info.st_mode & 07777) << "the agent directory";
+  ASSERT_EQ(0, lstat((cacheRoot() + "installagent/lib/link").c_str(), &info));
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  ASSERT_EQ(0, stat(outside.c_str(), &info));
+  EXPECT_EQ(0666u, info.st_mode & 07777) << "the file a link in the agent points to";
 }
