@@ -35,6 +35,16 @@ std::string provisionCachedAgent(const std::string& payloadDir, ReportFn report)
   const std::string cacheRoot = agentCacheRoot();
   const std::string agentDir = cacheRoot + kAgentPaths.kAgentDirName;
   if (!cacheTrusted(report)) return std::string();
+  // The lock file's directory. The agent directory is made only under the
+  // lock: the run holding it removes that directory whenever it downloads.
+  makeDirs(cacheRoot, 0700);
+
+  // Concurrent runs of the same user would otherwise remove, unpack and
+  // validate the cached agent under each other's feet.
+  CacheLock lock(cacheRoot);
+  if (pendingInterrupt()) return std::string();
+  // Another user may have created the cache between the first look and now.
+  if (!cacheTrusted(report)) return std::string();
   if (makeDirs(agentDir, 0700) != 0 || !isDirectory(agentDir)) {
     report("Cannot create the install agent cache directory " + agentDir + ": " +
                strerror(whyDirectoryMissing(agentDir)) +
@@ -43,22 +53,14 @@ std::string provisionCachedAgent(const std::string& payloadDir, ReportFn report)
     return std::string();
   }
 
-  // Concurrent runs of the same user would otherwise remove, unpack and
-  // validate the cached agent under each other's feet.
-  CacheLock lock(cacheRoot);
-  if (pendingInterrupt()) return std::string();
-  // Another user may have created the cache between the first look and now.
-  if (!cacheTrusted(report)) return std::string();
-
   const std::string archive = payloadDir + kAgentPaths.kPathSeparator + kAgentPaths.kAgentZipName;
   if (!downloadInstallAgent(archive, report)) return std::string();
 
   std::string cached = findCachedAgent();
   if (!cached.empty()) return installScriptPath(cached);
 
-  // The download removed the stale agent's directory, and a run starting beside
-  // this one creates it again at any moment (before it waits for the lock);
-  // were unzip to create it, the two would race and unzip could fail.
+  // The download removed the stale agent's directory; unzip would make it anew
+  // with the umask's mode, open to others' reading.
   makeDirs(agentDir, 0700);
   if (!unpackAgentZip(archive, agentDir, report)) {
     // The new tag is stored already: without these a later run would take the

@@ -17,6 +17,7 @@
 #include "tests/nginx_server.h"
 #include "tests/run_helpers.h"
 #include "tests/script_server.h"
+#include "tests/server_process.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -313,6 +314,52 @@ TEST_F(AgentSourceTest, CacheOfAnotherUserIsNeverUsed) {
   EXPECT_EQ(std::vector<std::string>{}, requests()) << "nothing is asked before the cache is trusted";
 }
 
+// An agent planted while a run waits for another run's lock would otherwise
+// pass as the current one: the run looks again once the lock is its own.
+TEST_F(AgentSourceTest, CacheThatTurnsUntrustedWhileARunWaitsForTheLockIsRefused) {
+  serveAgent("served");
+  const std::string install = cacheRoot() + "installagent/install";
+  const std::string planted = tmp_ / "planted-ran";
+  const std::string held = tmp_ / "held";
+  struct {
+    const char* change;  // made to the planted script before it replaces the cached one
+    std::string problem;
+    std::string owner;
+  } cases[] = {
+      {"chmod 0775", "can be written by other users", "user 0 (root)"},
+      {"chmod 0757", "can be written by other users", "user 0 (root)"},
+      {"chown 65534", "belongs to another user", "user 65534 (nobody)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.change);
+    shellOrDie("rm -rf " + home() + " " + planted);
+    ASSERT_EQ(0, run().exitCode) << "a sound, current cache first";
+    // Another run, holding the lock for as long as `held` exists.
+    int holder = startProcess({{"/usr/bin/flock", cacheRoot() + ".lock", "sh", "-c",
+                                "touch \"$0\" && while [ -e \"$0\" ]; do sleep 0.05; done", held},
+                               {}, {}, "", ""});
+    ASSERT_TRUE(waitUntil([&] { return fileExists(held); }, 30000)) << "the lock was never taken";
+    Command command;
+    command.argv = {package()};
+    command.setEnv = {{"HOME", home()}, {"KV_INTERNAL_INSTALL_AGENT_URL", agentUrl()}};
+    command.privateTmp = runTmpDir();
+    int pid = startProcess(command, "", tmp_ / "err");
+    ASSERT_TRUE(waitUntilWaitingForLock(pid)) << "the run never waited for the lock";
+
+    writeFile(install + ".new", "touch " + planted + "\n", 0755);
+    shellOrDie(std::string(c.change) + " " + install + ".new && mv " + install + ".new " + install);
+    unlink(held.c_str());
+    waitProcess(holder);
+    ProcessResult result = waitProcess(pid);
+    EXPECT_EQ(255, result.exitCode);
+    EXPECT_EQ("The install agent cache cannot be trusted: " + install + " " + c.problem + " (owner: " +
+                  c.owner + ", you are user 0 (root)). Have it removed, or set HOME to a directory of "
+                  "your own.\nInstallation failed.\n",
+              readFile(tmp_ / "err"));
+    EXPECT_FALSE(fileExists(planted)) << "the planted agent ran";
+  }
+}
+
 TEST_F(AgentSourceTest, CacheThatCannotBeCreatedIsToldBeforeAnyDownload) {
   serveAgent("served");
   chmod(tmp_.path().c_str(), 0755);
@@ -341,12 +388,15 @@ TEST_F(AgentSourceTest, CacheThatCannotBeCreatedIsToldBeforeAnyDownload) {
 }
 
 // unzip gives files the modes stored in the archive; a cache it left writable
-// by others would be refused by every later run.
+// by others would be refused by every later run. A link in the archive is no
+// file of the cache: what it points to keeps its mode.
 TEST_F(AgentSourceTest, AgentArchiveWithLooseModesLeavesAPrivateCache) {
   ScopedTempDir stage;
+  const std::string outside = tmp_ / "outside";
+  writeFile(outside, "", 0666);
   writeFile(stage / "install", probeAgentScript(record("loose")), 0777);
-  shellOrDie("cd " + stage.path() + " && mkdir -m 0777 lib && touch lib/x && chmod 0666 lib/x && zip -qr agent.zip install lib && mv agent.zip " +
-             www() + "/agent");
+  shellOrDie("cd " + stage.path() + " && mkdir -m 0777 lib && touch lib/x && chmod 0666 lib/x && ln -s " +
+             outside + " lib/link && zip -qry agent.zip install lib && mv agent.zip " + www() + "/agent");
   for (int attempt = 1; attempt <= 2; ++attempt) {
     ProcessResult result = run();
     EXPECT_EQ(0, result.exitCode) << attempt << " " << result.err;
@@ -356,6 +406,12 @@ TEST_F(AgentSourceTest, AgentArchiveWithLooseModesLeavesAPrivateCache) {
   struct stat info;
   ASSERT_EQ(0, stat((cacheRoot() + "installagent/lib/x").c_str(), &info));
   EXPECT_EQ(0644u, info.st_mode & 07777);
+  ASSERT_EQ(0, stat((cacheRoot() + "installagent").c_str(), &info));
+  EXPECT_EQ(0700u, info.st_mode & 07777) << "the agent directory";
+  ASSERT_EQ(0, lstat((cacheRoot() + "installagent/lib/link").c_str(), &info));
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  ASSERT_EQ(0, stat(outside.c_str(), &info));
+  EXPECT_EQ(0666u, info.st_mode & 07777) << "the file a link in the agent points to";
 }
 
 // An https agent URL stays on https: a redirect to plain http would undo the

@@ -11,8 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include "agent/minisig.h"
 #include "tests/nginx_server.h"
 #include "tests/run_helpers.h"
+#include "tests/script_server.h"
 #include "tests/server_process.h"
 #include "tests/test_util.h"
 
@@ -62,6 +64,20 @@ class SignedAgentTest : public testing::Test {
   }
   void sign(const std::string& secretKey, const std::string& options = "") {
     shellOrDie("minisign -S -s " + secretKey + " " + options + " -m " + agentPath() + " >/dev/null");
+  }
+  // Applies edit to the decoded second line of the served signature file
+  // (algorithm, key id, signature bytes); the rest stays as minisign wrote it.
+  void editSignatureBytes(const std::function<void(std::string*)>& edit) {
+    std::string text = readFile(signaturePath());
+    const size_t start = text.find('\n') + 1;
+    const size_t end = text.find('\n', start);
+    std::string bytes;
+    ASSERT_TRUE(decodeBase64(text.substr(start, end - start), &bytes)) << text;
+    ASSERT_EQ(74u, bytes.size());
+    edit(&bytes);
+    writeFile(tmp_ / "line", bytes);
+    text.replace(start, end - start, shellOrDie("base64 -w0 " + (tmp_ / "line")));
+    writeFile(signaturePath(), text);
   }
   std::string otherKey() {
     std::string dir = tmp_ / "other";
@@ -184,6 +200,22 @@ TEST_F(SignedAgentTest, AgentWithoutAValidSignatureNeverRunsNorStays) {
       {"signed with another key",
        [&] { sign(otherKey()); },
        "it is signed with key "},
+      {"the key id's last byte changed",
+       [&] { editSignatureBytes([](std::string* bytes) { (*bytes)[9] ^= 0x01; }); },
+       "it is signed with key "},
+      // Signed over the file itself, as "Ed" says, so that only the name is wrong.
+      {"algorithm ed",
+       [&] {
+         sign(testKey("agent.key"), "-l");
+         editSignatureBytes([](std::string* bytes) { bytes->replace(0, 2, "ed"); });
+       },
+       "the signature's algorithm is unknown"},
+      {"algorithm EE",
+       [&] {
+         sign(testKey("agent.key"), "-l");
+         editSignatureBytes([](std::string* bytes) { bytes->replace(0, 2, "EE"); });
+       },
+       "the signature's algorithm is unknown"},
       {"truncated signature file",
        [&] { writeFile(signaturePath(), readFile(signaturePath()).substr(0, 150)); },
        "the signature file has 2 lines instead of 4"},
@@ -369,5 +401,43 @@ TEST_F(SignedAgentTest, SigningTimeAndTagFilesAreTrustedLikeTheAgent) {
       unlink(path.c_str());
       writeFile(path, saved, 0600);
     }
+  }
+}
+
+// An error page is no signature file, whatever it holds.
+TEST_F(SignedAgentTest, EveryErrorOnTheSignatureUrlMeansNoSignature) {
+  serveAgent();
+  sign(testKey("agent.key"));
+  ScriptServer server;
+  ASSERT_TRUE(server.started());
+  ScriptedResponse agent;
+  agent.headers = {{"ETag", "\"1\""}};
+  agent.body = readFile(agentPath());
+  server.setRoute("/agent", agent);
+  const std::string url = server.url("/agent");
+  std::string setup = package(tmp_ / "pkg");
+  Command command;
+  command.setEnv["KV_INTERNAL_INSTALL_AGENT_URL"] = url;
+  // The good signature served with each status; 200 shows that it is good.
+  for (int status : {200, 403, 500, 503}) {
+    SCOPED_TRACE(status);
+    shellOrDie("rm -rf " + home());
+    unlink(record().c_str());
+    ScriptedResponse signature;
+    signature.status = status;
+    signature.body = readFile(signaturePath());
+    server.setRoute("/agent.minisig", signature);
+    ProcessResult result = runPackage(setup, home(), {}, command);
+    if (status == 200) {
+      EXPECT_EQ(0, result.exitCode) << result.err;
+      EXPECT_TRUE(fileExists(record()));
+      continue;
+    }
+    EXPECT_EQ(255, result.exitCode);
+    EXPECT_EQ("Failed to verify the TVE Installer downloaded from " + url + ": no signature at " + url +
+                  ".minisig (HTTP code: " + std::to_string(status) + ")\nInstallation failed.\n",
+              result.err);
+    EXPECT_FALSE(fileExists(record())) << "the agent ran";
+    EXPECT_FALSE(fileExists(cacheRoot() + "installagent/install"));
   }
 }

@@ -21,11 +21,14 @@ class InterruptedRunTest : public testing::Test {
  protected:
   void SetUp() override { workDirsBefore_ = workDirsInTmp(); }
 
-  // Starts the package in a process group of its own.
-  int start(const std::string& package, std::string agentUrl = "") {
+  // Starts the package in a process group of its own, with ignoredSignal
+  // (a name such as "HUP") ignored when one is given.
+  int start(const std::string& package, std::string agentUrl = "", const std::string& ignoredSignal = "") {
     if (agentUrl.empty()) agentUrl = "http://127.0.0.1:" + std::to_string(freeLoopbackPort()) + "/agent";
     Command command;
     command.argv = {package};
+    if (!ignoredSignal.empty())
+      command.argv = {"/usr/bin/env", "--ignore-signal=" + ignoredSignal, package};
     command.setEnv = {{"HOME", tmp_.path()}, {"KV_INTERNAL_INSTALL_AGENT_URL", agentUrl}};
     command.workDir = tmp_.path();  // where a SIGQUIT may leave a core file
     command.privateTmp = runTmpDir();
@@ -96,6 +99,31 @@ TEST_F(InterruptedRunTest, SignalToTheWholeGroupEndsAgentAndCleansUp) {
     ProcessResult result = waitProcess(pid);
     expectCleanEndBy(signo, result);
     EXPECT_FALSE(fileExists(tmp_ / "finished"));
+  }
+}
+
+// nohup, or a script's background job: a signal the caller left ignored ends
+// neither the run nor its agent, whoever it is sent to.
+TEST_F(InterruptedRunTest, SignalTheCallerLeftIgnoredEndsNothing) {
+  makeAgentZip(tmp_ / "agent.zip", "touch " + (tmp_ / "started") + "\nwhile [ ! -e " + (tmp_ / "go") +
+                                       " ]; do sleep 0.05; done\ntouch " + (tmp_ / "finished") + "\n");
+  makePackage({tmp_ / "setup.run", {{"a.txt", "a\n"}}, tmp_ / "agent.zip", ""});
+  const struct {
+    int signo;
+    const char* name;
+  } signals[] = {{SIGHUP, "HUP"}, {SIGTERM, "TERM"}, {SIGINT, "INT"}, {SIGQUIT, "QUIT"}};
+  for (const auto& s : signals) {
+    SCOPED_TRACE(s.name);
+    for (const char* flag : {"started", "go", "finished"}) unlink((tmp_ / flag).c_str());
+    int pid = start(tmp_ / "setup.run", "", s.name);
+    ASSERT_TRUE(waitFor(tmp_ / "started"));
+    kill(-pid, s.signo);  // pending for every process of the run before the agent goes on
+    writeFile(tmp_ / "go", "");
+    ProcessResult result = waitProcess(pid);
+    EXPECT_EQ(0, result.exitCode) << "signal " << result.termSignal;
+    EXPECT_TRUE(fileExists(tmp_ / "finished"));
+    EXPECT_EQ("", readFile(tmp_ / "err"));
+    EXPECT_EQ(std::vector<std::string>{}, newWorkDirs(workDirsBefore_));
   }
 }
 
@@ -189,13 +217,7 @@ TEST_F(InterruptedRunTest, TermEndsTheWaitForAnotherRunsCacheLock) {
   makePackage({tmp_ / "setup.run", {{"a.txt", "a\n"}}, "", ""});
 
   int pid = start(tmp_ / "setup.run");
-  const std::string waiter = "-> FLOCK  ADVISORY  WRITE " + std::to_string(pid) + " ";
-  bool waiting = false;
-  for (int i = 0; i < 3000 && !waiting; ++i) {
-    waiting = readFile("/proc/locks").find(waiter) != std::string::npos;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ASSERT_TRUE(waiting) << "the run never waited for the lock";
+  ASSERT_TRUE(waitUntilWaitingForLock(pid)) << "the run never waited for the lock";
   const auto signalled = std::chrono::steady_clock::now();
   kill(pid, SIGTERM);
   ProcessResult result = waitProcess(pid);

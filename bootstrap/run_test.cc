@@ -211,6 +211,23 @@ TEST_F(BootstrapRunTest, AgentStartsWithDefaultSignalsWhateverTheCallerIgnored) 
   expectNoWorkDirLeft();
 }
 
+// A script's background job starts with SIGINT ignored: an agent that ends by
+// SIGINT then is no interrupt of the run. Where sh runs its last command
+// without forking, as bash does, the agent is the bootstrap's own child.
+TEST_F(BootstrapRunTest, IgnoredInterruptStaysIgnoredWhenTheAgentEndsByIt) {
+  makeAgentZip(tmp_ / "agent.zip", "cat /proc/$PPID/comm > " + (tmp_ / "parent") +
+                                       "\nexec env --default-signal=INT sh -c 'kill -INT $$'\n");
+  makePackage({tmp_ / "setup.run", {{"a.txt", "a\n"}}, tmp_ / "agent.zip", ""});
+  Command command;
+  command.bindMounts = {{"/bin/bash", "/bin/sh"}};
+  ProcessResult result =
+      runPackage("/usr/bin/env", tmp_.path(), {"--ignore-signal=INT", tmp_ / "setup.run"}, command);
+  EXPECT_EQ(0, result.termSignal);
+  EXPECT_EQ(0, result.exitCode) << result.err;
+  EXPECT_EQ("setup.run\n", readFile(tmp_ / "parent")) << "the shell forked the agent";
+  expectNoWorkDirLeft();
+}
+
 // A fake unzip first on PATH shows what the real one meets rarely.
 TEST_F(BootstrapRunTest, UnzipNeitherReadsInputNorLeavesOurMessageOnItsLine) {
   std::string bin = tmp_ / "bin";

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "bootstrap/report.h"
+#include "tests/server_process.h"
 
 std::string failureOutput(int code) {
   return internalErrorMessage(code) + "\nInstallation failed.\n";
@@ -36,6 +37,11 @@ std::string pathOutsideRun(const std::string& pathInRun) {
   const std::string tmp = "/tmp/";
   if (pathInRun.compare(0, tmp.size(), tmp) != 0) return pathInRun;
   return runTmpDir() + pathInRun.substr(tmp.size() - 1);
+}
+
+bool waitUntilWaitingForLock(int pid) {
+  const std::string waiter = "-> FLOCK  ADVISORY  WRITE " + std::to_string(pid) + " ";
+  return waitUntil([&] { return readFile("/proc/locks").find(waiter) != std::string::npos; }, 30000);
 }
 
 namespace {

@@ -25,6 +25,10 @@ std::vector<std::string> newWorkDirs(const std::vector<std::string>& before);
 /// Where a path under /tmp that a package run was given lies for the test.
 std::string pathOutsideRun(const std::string& pathInRun);
 
+/// Waits until process pid waits for a flock(2) lock that another process
+/// holds, as /proc/locks shows it; false when that does not happen in 30 s.
+bool waitUntilWaitingForLock(int pid);
+
 /// Offset and length of a member's data inside a package (found by reading
 /// its local header); both 0 when the member is not there.
 struct MemberData {
