@@ -25,8 +25,8 @@ void catchInterrupts() {
   struct sigaction action = {};
   action.sa_handler = rememberSignal;
   sigemptyset(&action.sa_mask);
-  // Without SA_RESTART a blocking call returns early, so a transfer notices at once;
-  // system() itself goes on waiting for its child.
+  // Without SA_RESTART a blocking call returns early, so a transfer or a wait
+  // notices at once; system() itself goes on waiting for its child.
   action.sa_flags = 0;
   for (int signo : kInterruptSignals) {
     struct sigaction inherited = {};
@@ -50,7 +50,7 @@ int pendingInterrupt() {
 }
 
 void rememberChildInterrupt(int signo) {
-  if (isCaught(signo)) gPendingSignal = signo;
+  if (gPendingSignal == 0 && isCaught(signo)) gPendingSignal = signo;
 }
 
 void clearPendingInterrupt() {

@@ -58,7 +58,7 @@ namespace {
 // the child's end is the only sign of them.
 int noteInterruptedChild(int status) {
   ChildOutcome outcome = ChildOutcome::fromWaitStatus(status);
-  if (outcome.interrupted()) rememberChildInterrupt(outcome.value);
+  if (outcome.kind == ChildOutcome::kSignaled) rememberChildInterrupt(outcome.value);
   return status;
 }
 

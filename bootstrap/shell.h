@@ -1,7 +1,6 @@
 #ifndef KV_BOOTSTRAP_SHELL_H_
 #define KV_BOOTSTRAP_SHELL_H_
 
-#include <csignal>
 #include <cstddef>
 #include <string>
 
@@ -16,8 +15,8 @@ std::string quoteIfNeeded(const std::string& text);
 constexpr size_t kMaxCommandLineBytes = 131072;
 
 /// Hands the command line to the system shell, waits, and returns the raw
-/// wait status (-1 when no child could be created). A child ended by SIGINT
-/// or SIGQUIT is remembered as a pending interrupt (see interrupt.h).
+/// wait status (-1 when no child could be created). A child ended by one of
+/// the interrupt signals is remembered as a pending interrupt (see interrupt.h).
 int runShellCommand(const std::string& command);
 
 /// Where a command's standard input comes from.
@@ -37,8 +36,6 @@ struct ChildOutcome {
 
   static ChildOutcome fromWaitStatus(int status);
   bool exitedWith(int code) const { return kind == kExited && value == code; }
-  /// Ended by the user's Ctrl-C or Ctrl-\ (or the same signals sent by hand).
-  bool interrupted() const { return kind == kSignaled && (value == SIGINT || value == SIGQUIT); }
 };
 
 #endif  // KV_BOOTSTRAP_SHELL_H_

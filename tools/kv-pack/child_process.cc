@@ -10,9 +10,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "bootstrap/interrupt.h"
 #include "bootstrap/spawn_actions.h"
 #include "tools/kv-pack/file_io.h"
-#include "tools/kv-pack/interrupt.h"
 
 extern char** environ;
 
@@ -50,7 +50,7 @@ void collectOutput(pid_t pid, const UniqueFd& outRead, const UniqueFd& errRead,
   bool terminated = false;
   int open = 2;
   while (open > 0) {
-    if (interruptSignal() != 0 && !terminated) {
+    if (pendingInterrupt() != 0 && !terminated) {
       kill(pid, SIGTERM);
       terminated = true;
     }
@@ -89,6 +89,7 @@ std::string ChildResult::summary() const {
 
 Child::~Child() {
   if (pid_ > 0) {
+    stoppedByUs_ = true;
     kill(pid_, SIGTERM);
     wait();
   }
@@ -138,7 +139,7 @@ ChildResult Child::wait() {
   int status = 0;
   while (waitpid(pid_, &status, 0) < 0) {
     if (errno != EINTR) break;
-    if (interruptSignal() != 0) kill(pid_, SIGTERM);
+    if (pendingInterrupt() != 0) kill(pid_, SIGTERM);
   }
   pid_ = -1;
   if (WIFEXITED(status)) {
@@ -146,6 +147,9 @@ ChildResult Child::wait() {
     result_.exitCode = WEXITSTATUS(status);
   } else if (WIFSIGNALED(status)) {
     result_.signal = WTERMSIG(status);
+    // Ctrl-C, or a stop sent to zip alone, asks us to stop too; our own
+    // SIGTERM to a child no longer needed does not.
+    if (!stoppedByUs_) rememberChildInterrupt(result_.signal);
   }
   return result_;
 }

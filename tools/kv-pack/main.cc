@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "bootstrap/interrupt.h"
 #include "tools/kv-pack/info.h"
-#include "tools/kv-pack/interrupt.h"
 #include "tools/kv-pack/pack.h"
 #include "tools/kv-pack/printable.h"
 
@@ -97,6 +97,7 @@ bool parseLevel(const char* text, int* level) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  prepareChildSignals();
   enum { kBootstrap = 256, kBundle, kAgent, kLevel, kInfo };
   static const struct option kOptions[] = {
       {"bootstrap", required_argument, nullptr, kBootstrap},
@@ -154,7 +155,7 @@ int main(int argc, char** argv) {
     catchInterrupts();
     std::string err;
     bool described = printInfo(infoPath, stdout, &err);
-    if (interruptSignal() != 0) reraiseInterrupt();
+    endByPendingInterrupt();
     return described ? 0 : fail(err);
   }
   if (options.bundle.empty()) return fail("no bundle given (--bundle DIR|ZIP)");
@@ -178,7 +179,7 @@ int main(int argc, char** argv) {
 
   catchInterrupts();
   bool packed = packPackage(options, &err);
-  if (interruptSignal() != 0) reraiseInterrupt();
+  endByPendingInterrupt();
   if (!packed) return fail(err);
   return 0;
 }

@@ -665,33 +665,81 @@ TEST_F(PackTest, Zip64RecordsReadBackIntact) {
   }
 }
 
-// A stopped run removes its staging directory and half-written package,
-// then ends by the signal it got.
-TEST_F(PackTest, TerminatedRunLeavesNothingBehind) {
+// A stopped run removes its staging directory and half-written package, then
+// ends by the signal it got: sent to kv-pack, to its whole group as Ctrl-C
+// does, or to zip alone. Under nohup a hangup changes nothing.
+TEST_F(PackTest, StoppedRunLeavesNothingBehind) {
   std::string bundle = dir_ / "big";
   shellOrDie("mkdir '" + bundle + "' && head -c 48M /dev/urandom > '" + bundle + "/noise'");
   std::string output = dir_ / "out.run";
-  Command command{{packBinary(), "--level", "9", "--bootstrap", bootstrapBinary(), "--bundle",
-                   bundle, "-o", output},
-                  {{"TMPDIR", tmpDir()}},
-                  {"SOURCE_DATE_EPOCH"},
-                  "",
-                  ""};
-  int pid = startProcess(command);
-  // Wait until zip is at work in the staging directory.
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  std::vector<std::string> staging;
-  while (std::chrono::steady_clock::now() < deadline) {
-    staging = listDir(tmpDir());
-    if (!staging.empty() && listDir(tmpDir() + "/" + staging[0]).size() >= 2) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  enum Target { kPack, kGroup, kZip };
+  struct Case {
+    const char* what;
+    int signo;
+    Target target;
+    bool nohup;
+  } cases[] = {
+      {"SIGTERM to kv-pack", SIGTERM, kPack, false},
+      {"Ctrl-C", SIGINT, kGroup, false},
+      {"SIGQUIT to zip alone", SIGQUIT, kZip, false},
+      {"hangup under nohup", SIGHUP, kGroup, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // No core file for SIGQUIT, whatever the machine's limit.
+    std::vector<std::string> argv = {"/bin/sh", "-c", "ulimit -c 0 && exec \"$@\"", "sh"};
+    if (c.nohup) argv.emplace_back("/usr/bin/nohup");
+    argv.insert(argv.end(), {packBinary(), "--level", "9", "--bootstrap", bootstrapBinary(),
+                             "--bundle", bundle, "-o", output});
+    int pid = startProcess({argv, {{"TMPDIR", tmpDir()}}, {"SOURCE_DATE_EPOCH"}, "", ""});
+    // Wait until zip is at work in the staging directory.
+    const std::string findZip = "pgrep -g " + std::to_string(pid) + " -x zip || true";
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    std::vector<std::string> staging;
+    std::string zip;
+    while (std::chrono::steady_clock::now() < deadline) {
+      staging = listDir(tmpDir());
+      zip = shellOrDie(findZip);
+      if (!staging.empty() && listDir(tmpDir() + "/" + staging[0]).size() >= 2 && !zip.empty())
+        break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_EQ(1u, staging.size());
+    ASSERT_FALSE(zip.empty()) << "zip never ran";
+    kill(c.target == kPack ? pid : c.target == kGroup ? -pid : std::stoi(zip), c.signo);
+    ProcessResult ended = waitProcess(pid);
+    expectNothingLeftInTmp();
+    if (c.nohup) {
+      EXPECT_EQ(0, ended.exitCode) << "signal " << ended.termSignal;
+      EXPECT_EQ((std::vector<std::string>{"big", "out.run", "tmp"}), listDir(dir_.path()));
+      EXPECT_EQ(0, runTool({"/usr/bin/env", "unzip", "-tqq", output}).exitCode);
+      unlink(output.c_str());
+    } else {
+      EXPECT_EQ(c.signo, ended.termSignal) << "exit code " << ended.exitCode;
+      EXPECT_EQ((std::vector<std::string>{"big", "tmp"}), listDir(dir_.path()));
+    }
   }
-  ASSERT_EQ(1u, staging.size());
-  kill(pid, SIGTERM);
-  ProcessResult ended = waitProcess(pid);
-  EXPECT_EQ(SIGTERM, ended.termSignal);
+}
+
+// A caller that left SIGCHLD ignored would have the kernel reap zip before
+// kv-pack could learn how it ended; a zip that failed must still fail the run.
+TEST_F(PackTest, ZipFailureShowsWhateverSignalsTheCallerIgnored) {
+  std::string bin = dir_ / "bin";
+  ASSERT_EQ(0, mkdir(bin.c_str(), 0755));
+  writeFile(bin + "/zip", "#!/bin/sh\nexit 3\n", 0755);
+  ProcessResult packed =
+      runProcess({{"/usr/bin/env", "--ignore-signal=CHLD", "--ignore-signal=PIPE", packBinary(),
+                   "--bootstrap", bootstrapBinary(), "--bundle", makeBundleDir("b"), "-o",
+                   dir_ / "out.run"},
+                  {{"TMPDIR", tmpDir()}, {"PATH", bin + ":/usr/bin:/bin"}},
+                  {},
+                  "",
+                  ""});
+  EXPECT_EQ(1, packed.exitCode);
+  EXPECT_NE(std::string::npos, packed.err.find("zip failed on bundle directory")) << packed.err;
+  EXPECT_NE(std::string::npos, packed.err.find("exit status 3")) << packed.err;
+  EXPECT_FALSE(fileExists(dir_ / "out.run"));
   expectNothingLeftInTmp();
-  EXPECT_EQ((std::vector<std::string>{"big", "tmp"}), listDir(dir_.path()));
 }
 
 // kv-pack --info on real packages and stubs, against readelf and unzip as
