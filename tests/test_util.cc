@@ -329,6 +329,15 @@ std::vector<std::string> readRecordedArgs(const std::string& recordPath) {
   return args;
 }
 
+std::vector<std::string> withDescriptorLimit(int limit) {
+  return {"/usr/bin/env", "python3", "-c",
+          "import os, resource, sys\n"
+          "os.closerange(3, resource.getrlimit(resource.RLIMIT_NOFILE)[1])\n"
+          "resource.setrlimit(resource.RLIMIT_NOFILE, (" + std::to_string(limit) + ", " +
+              std::to_string(limit) + "))\n"
+          "os.execv(sys.argv[1], sys.argv[1:])\n"};
+}
+
 void makePackage(const PackageSpec& recipe) {
   ScopedTempDir stage;
   std::string bundleDir = stage / "bundle";

@@ -110,13 +110,20 @@ void Child::start(const ChildSpec& request) {
   err_ = UniqueFd(errPipe[0]);
   UniqueFd errWrite(errPipe[1]);
 
+  // Opened here rather than by the child, so that a failure names the file.
+  const std::string input = request.stdinPath.empty() ? "/dev/null" : request.stdinPath;
+  UniqueFd inRead(open(input.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!inRead.valid()) {
+    result_.err = errnoText("cannot open " + input);
+    return;
+  }
   SpawnActions actions;
-  const std::string& input = request.stdinPath.empty() ? std::string("/dev/null") : request.stdinPath;
-  posix_spawn_file_actions_addopen(actions.get(), 0, input.c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(actions.get(), outWrite.get(), 1);
-  posix_spawn_file_actions_adddup2(actions.get(), errWrite.get(), 2);
-  if (!request.workDir.empty())
-    posix_spawn_file_actions_addchdir_np(actions.get(), request.workDir.c_str());
+  if (!actions.addDup2(inRead.get(), 0) || !actions.addDup2(outWrite.get(), 1) ||
+      !actions.addDup2(errWrite.get(), 2) ||
+      (!request.workDir.empty() && !actions.addChdir(request.workDir.c_str()))) {
+    result_.err = "cannot set up the input and output of " + request.argv[0];
+    return;
+  }
 
   std::vector<std::string> args = request.argv;
   std::vector<std::string> env = childEnvironment(request.setEnv);

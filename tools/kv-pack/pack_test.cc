@@ -721,6 +721,36 @@ TEST_F(PackTest, StoppedRunLeavesNothingBehind) {
   }
 }
 
+// zip's and unzip's input and output are set up before they start; when
+// that cannot be done, no package is made.
+TEST_F(PackTest, ChildThatCannotBeSetUpFailsThePack) {
+  std::string bundle = makeBundleDir("b");
+  struct {
+    const char* name;
+    std::vector<std::string> wrapper;
+    std::string fragment;
+  } cases[] = {
+      {"no /dev/null",
+       {sourceDir() + "/tools/private-mounts.sh", "/bin/sh", "-c",
+        "mount -t tmpfs tmpfs /dev && exec \"$@\"", "sh"},
+       "cannot open /dev/null"},
+      {"no file descriptor left", withDescriptorLimit(5), "Too many open files"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> argv = c.wrapper;
+    argv.insert(argv.end(), {packBinary(), "--bootstrap", bootstrapBinary(), "--bundle", bundle,
+                             "-o", dir_ / "out.run"});
+    ProcessResult packed = runProcess({argv, {{"TMPDIR", tmpDir()}}, {}, "", ""});
+    EXPECT_EQ(1, packed.exitCode);
+    EXPECT_EQ(0u, packed.err.find("kv-pack: ")) << packed.err;
+    EXPECT_EQ(packed.err.size() - 1, packed.err.find('\n')) << "one line: " << packed.err;
+    EXPECT_NE(std::string::npos, packed.err.find(c.fragment)) << packed.err;
+    EXPECT_FALSE(fileExists(dir_ / "out.run"));
+    expectNothingLeftInTmp();
+  }
+}
+
 // A caller that left SIGCHLD ignored would have the kernel reap zip before
 // kv-pack could learn how it ended; a zip that failed must still fail the run.
 TEST_F(PackTest, ZipFailureShowsWhateverSignalsTheCallerIgnored) {
