@@ -1,7 +1,5 @@
 #include "bootstrap/interrupt.h"
 
-#include <csignal>
-
 namespace {
 
 volatile sig_atomic_t gPendingSignal = 0;
@@ -66,4 +64,15 @@ void endByPendingInterrupt() {
   sigaddset(&only, signo);
   sigprocmask(SIG_UNBLOCK, &only, nullptr);
   raise(signo);
+}
+
+InterruptsHeld::InterruptsHeld() {
+  sigset_t interrupts;
+  sigemptyset(&interrupts);
+  for (int signo : kInterruptSignals) sigaddset(&interrupts, signo);
+  sigprocmask(SIG_BLOCK, &interrupts, &before_);
+}
+
+InterruptsHeld::~InterruptsHeld() {
+  sigprocmask(SIG_SETMASK, &before_, nullptr);
 }

@@ -1,6 +1,8 @@
 #ifndef KV_BOOTSTRAP_INTERRUPT_H_
 #define KV_BOOTSTRAP_INTERRUPT_H_
 
+#include <csignal>
+
 // Signal handling for every program of the project: the bootstrap and kv-pack.
 
 /// SIGTERM, SIGHUP, SIGINT and SIGQUIT are remembered instead of ending the
@@ -33,5 +35,23 @@ void endByPendingInterrupt();
 
 /// Forgets a remembered signal (for tests).
 void clearPendingInterrupt();
+
+/// Blocks the interrupt signals for one scope. A wait loop checks
+/// pendingInterrupt() and then sleeps in ppoll() with waitMask(), which lets
+/// them in only while it sleeps: a signal that arrives between the check and
+/// the wait is not missed, it ends the wait at once.
+class InterruptsHeld {
+ public:
+  InterruptsHeld();
+  ~InterruptsHeld();
+  InterruptsHeld(const InterruptsHeld&) = delete;
+  InterruptsHeld& operator=(const InterruptsHeld&) = delete;
+
+  /// The signal mask from before this scope, for ppoll().
+  const sigset_t* waitMask() const { return &before_; }
+
+ private:
+  sigset_t before_;
+};
 
 #endif  // KV_BOOTSTRAP_INTERRUPT_H_

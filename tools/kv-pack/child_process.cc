@@ -42,19 +42,23 @@ std::vector<char*> pointersTo(std::vector<std::string>& texts) {
   return pointers;
 }
 
-// Drains the child's standard output and error until it closes both.
+// Drains the child's standard output and error until it closes both, and
+// stops the child when we are asked to stop.
 void collectOutput(pid_t pid, const UniqueFd& outRead, const UniqueFd& errRead,
                    ChildResult* result) {
   struct pollfd fds[2] = {{outRead.get(), POLLIN, 0}, {errRead.get(), POLLIN, 0}};
   std::string* sinks[2] = {&result->out, &result->err};
   bool terminated = false;
   int open = 2;
+  // Held between the check and the wait, so that a signal arriving in between
+  // ends the wait at once instead of after the child's next output.
+  InterruptsHeld held;
   while (open > 0) {
     if (pendingInterrupt() != 0 && !terminated) {
       kill(pid, SIGTERM);
       terminated = true;
     }
-    if (poll(fds, 2, -1) < 0) {
+    if (ppoll(fds, 2, nullptr, held.waitMask()) < 0) {
       if (errno == EINTR) continue;
       break;
     }
