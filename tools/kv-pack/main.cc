@@ -3,13 +3,12 @@
 
 #include <getopt.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <vector>
 
+#include "bootstrap/executable_path.h"
 #include "bootstrap/interrupt.h"
 #include "tools/kv-pack/info.h"
 #include "tools/kv-pack/pack.h"
@@ -64,21 +63,9 @@ int fail(const std::string& message) {
   return 1;
 }
 
-std::string ownDirectory() {
-  std::vector<char> buffer(256);
-  for (;;) {
-    ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (length < 0) return "";
-    if (static_cast<size_t>(length) < buffer.size()) {
-      std::string path(buffer.data(), static_cast<size_t>(length));
-      return path.substr(0, path.rfind('/'));
-    }
-    buffer.resize(buffer.size() * 2);
-  }
-}
-
 std::string defaultBootstrap(std::string* tried) {
-  std::string dir = ownDirectory();
+  std::string self = executablePath();
+  std::string dir = self.substr(0, self.rfind('/'));
   for (const char* relative : kBootstrapBesidePack) {
     std::string candidate = dir + "/" + relative;
     struct stat status;
