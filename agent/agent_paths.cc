@@ -4,10 +4,10 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 
 #include "bootstrap/package_layout.h"
 #include "bootstrap/paths.h"
+#include "bootstrap/stream_handles.h"
 
 #ifndef KV_AGENT_BASE_URL
 #error "KV_AGENT_BASE_URL must name the scheme and host the install agent is downloaded from"
@@ -43,11 +43,6 @@ AgentPaths buildAgentPaths() {
       "ETag: ",
   };
 }
-
-struct FileCloser {
-  void operator()(FILE* file) const { fclose(file); }
-};
-using FileHandle = std::unique_ptr<FILE, FileCloser>;
 
 }  // namespace
 
