@@ -23,20 +23,6 @@ std::string joined(const std::vector<std::string>& words) {
   return text;
 }
 
-std::string recordTrouble(const StubRecord& record) {
-  switch (record.state) {
-    case StubRecord::kFound:
-      break;
-    case StubRecord::kMissing:
-      return "none";
-    case StubRecord::kOtherFormat:
-      return "format " + std::to_string(record.format) + ", which this kv-pack cannot read";
-    case StubRecord::kDamaged:
-      return "damaged";
-  }
-  return "";
-}
-
 void printStub(const StubFile& stub, FILE* out) {
   const StubRecord& record = stub.record;
   if (record.state == StubRecord::kFound) {
@@ -45,7 +31,7 @@ void printStub(const StubFile& stub, FILE* out) {
     printLine(out, "agent base URL", record.agentBaseUrl);
     printLine(out, "signing key", record.signingKey);
   } else {
-    printLine(out, "record", recordTrouble(record));
+    printLine(out, "record", stubRecordTrouble(record).shortly);
   }
   printLine(out, "stub size", std::to_string(stub.image.size) + " bytes");
   const ElfImage& image = stub.image;
@@ -109,7 +95,7 @@ bool printInfo(const std::string& path, FILE* out, std::string* err) {
   fflush(out);
   if (!archiveRead) return false;
   if (stub.record.state != StubRecord::kFound) {
-    *err = path + " " + stubRecordProblem(stub.record);
+    *err = path + " " + stubRecordTrouble(stub.record).sentence;
     return false;
   }
   return true;

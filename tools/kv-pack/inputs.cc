@@ -64,7 +64,7 @@ bool checkBootstrap(const std::string& path, std::string* err) {
     return false;
   }
   if (stub.record.state != StubRecord::kFound) {
-    *err = "bootstrap " + path + " " + stubRecordProblem(stub.record);
+    *err = "bootstrap " + path + " " + stubRecordTrouble(stub.record).sentence;
     return false;
   }
   return true;

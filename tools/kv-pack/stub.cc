@@ -52,20 +52,21 @@ StubRecord findStubRecord(const ElfImage& image) {
   return record;
 }
 
-std::string stubRecordProblem(const StubRecord& record) {
+StubRecordTrouble stubRecordTrouble(const StubRecord& record) {
+  const std::string format = std::to_string(record.format);
   switch (record.state) {
     case StubRecord::kFound:
       break;
     case StubRecord::kMissing:
-      return "is not a kv-bootstrap stub: it carries no stub record";
+      return {"none", "is not a kv-bootstrap stub: it carries no stub record"};
     case StubRecord::kOtherFormat:
-      return "carries a stub record of format " + std::to_string(record.format) +
-             ", which this kv-pack (format " + std::to_string(kStubRecordFormat) +
-             ") cannot read";
+      return {"format " + format + ", which this kv-pack cannot read",
+              "carries a stub record of format " + format + ", which this kv-pack (format " +
+                  std::to_string(kStubRecordFormat) + ") cannot read"};
     case StubRecord::kDamaged:
-      return "carries a damaged stub record";
+      return {"damaged", "carries a damaged stub record"};
   }
-  return "";
+  return {};
 }
 
 bool readStubFile(const std::string& path, const std::string& role, StubFile* stub,
