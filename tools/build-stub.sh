@@ -15,7 +15,7 @@ root=$("$src/tools/stub-root.sh")
 
 # The cache options are handed to the inner shell as its own arguments, so
 # that no value is ever parsed as shell text.
-inner='cmake -S /kv/src -B /kv/out/build -G Ninja -DCMAKE_BUILD_TYPE=Release -DKV_STUB_ONLY=ON \
+inner='cmake -S /kv/src -B /kv/out/build -G Ninja -DCMAKE_BUILD_TYPE=Release -DKV_INNER_STUB_BUILD=ON \
   -DBUILD_TESTING=OFF "$@" >/kv/out/configure.log 2>&1 || { cat /kv/out/configure.log >&2; exit 1; }
 cmake --build /kv/out/build --target kv-bootstrap'
 # A private mount namespace: the binds vanish with it, and concurrent builds

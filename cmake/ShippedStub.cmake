@@ -1,0 +1,68 @@
+# The bootstrap that vendors ship, in front of every package. It must start
+# on every x86-64 Linux with glibc 2.17 or later, so it is built against an old
+# glibc: in a Debian 11 root, by the inner build, which tools/build-stub.sh
+# runs there on a read-only view of these sources. The outer build runs it
+# through a custom command and takes the result as KV_STUB; without one (a
+# sanitizer or fuzz build, or KV_OUTER_STUB_BUILD=OFF) KV_STUB is the
+# host-built kv-bootstrap.
+
+if(KV_INNER_STUB_BUILD)
+  # At load time the shipped bootstrap needs only the C library: the C++
+  # runtime travels inside it.
+  target_link_options(kv-bootstrap PRIVATE -static-libstdc++ -static-libgcc)
+  # The C++ runtime's default terminate handler names the uncaught exception's
+  # type, which links in its whole demangler (48 KB). Ending with abort()
+  # straight away, as the handler does after printing, is all this program needs.
+  target_link_options(kv-bootstrap PRIVATE
+    -Wl,--defsym=_ZN9__gnu_cxx27__verbose_terminate_handlerEv=abort)
+  return()
+endif()
+
+# Every source file that `target` is compiled from, its libraries' included,
+# as absolute paths: the inner build compiles the same files.
+function(kv_sources_of target out)
+  get_target_property(sources ${target} SOURCES)
+  get_target_property(dir ${target} SOURCE_DIR)
+  set(found "")
+  foreach(source IN LISTS sources)
+    if(NOT IS_ABSOLUTE "${source}")
+      set(source "${dir}/${source}")
+    endif()
+    list(APPEND found "${source}")
+  endforeach()
+  get_target_property(libraries ${target} LINK_LIBRARIES)
+  foreach(library IN LISTS libraries)
+    if(TARGET "${library}")
+      kv_sources_of(${library} more)
+      list(APPEND found ${more})
+    endif()
+  endforeach()
+  list(REMOVE_DUPLICATES found)
+  set(${out} ${found} PARENT_SCOPE)
+endfunction()
+
+file(GLOB kv_stub_headers CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bootstrap/*.h
+     ${CMAKE_SOURCE_DIR}/agent/*.h ${CMAKE_SOURCE_DIR}/launch/*.h)
+
+# Makes OUT_DIR/kv-bootstrap in the inner build, with the agent public key
+# `key`: the shipped build of `bootstrap`, the host target built from the
+# same sources with the same key.
+function(kv_add_shipped_stub out_dir key bootstrap)
+  kv_sources_of(${bootstrap} inputs)
+  add_custom_command(
+    OUTPUT ${out_dir}/kv-bootstrap
+    COMMAND ${CMAKE_SOURCE_DIR}/tools/build-stub.sh ${CMAKE_SOURCE_DIR} ${out_dir}
+            -DKV_AGENT_BASE_URL=${KV_AGENT_BASE_URL} -DKV_AGENT_PUBLIC_KEY=${key}
+    DEPENDS ${inputs} ${kv_stub_headers} CMakeLists.txt cmake/AgentPublicKey.cmake
+            cmake/ShippedStub.cmake tools/build-stub.sh tools/stub-root.sh
+    COMMENT "Building the shipped bootstrap in the Debian 11 root (${out_dir})"
+    VERBATIM)
+endfunction()
+
+if(KV_OUTER_STUB_BUILD)
+  set(KV_STUB ${CMAKE_BINARY_DIR}/stub/kv-bootstrap)
+  kv_add_shipped_stub(${CMAKE_BINARY_DIR}/stub "${KV_AGENT_PUBLIC_KEY}" kv-bootstrap)
+  add_custom_target(kv-stub ALL DEPENDS ${KV_STUB})
+else()
+  set(KV_STUB $<TARGET_FILE:kv-bootstrap>)
+endif()
