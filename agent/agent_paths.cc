@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "agent/platform_tag.h"
 #include "bootstrap/package_layout.h"
 #include "bootstrap/paths.h"
 #include "bootstrap/stream_handles.h"
@@ -16,7 +17,6 @@
 namespace {
 
 const char kReleaseLabel[] = "V7031c";
-const char kPlatformTag[] = "tux64le";
 const char kAgentDirName[] = "installagent";
 
 // A vendor may write the base with a trailing slash; the file name brings its own.
