@@ -81,10 +81,12 @@ TEST(RunShellCommand, LineBeyondTheKernelLimitNeverStarts) {
   ScopedTempDir tmp;
   const std::string touch = "touch " + (tmp / "ran") + " #";
   for (size_t extra : {0, 1}) {
-    const std::string line = touch + std::string(kMaxCommandLineBytes - 1 + extra - touch.size(), 'x');
+    const std::string line =
+        touch + std::string(kMaxCommandLineBytes - 1 + extra - touch.size(), 'x');
     for (bool ownLines : {false, true}) {
       SCOPED_TRACE(std::to_string(extra) + (ownLines ? " on own lines" : ""));
-      int status = ownLines ? runShellCommandOnOwnLines(line, CommandInput::kNone) : runShellCommand(line);
+      int status = ownLines ? runShellCommandOnOwnLines(line, CommandInput::kNone)
+                            : runShellCommand(line);
       EXPECT_EQ(extra == 0 ? ChildOutcome::kExited : ChildOutcome::kNotStarted,
                 ChildOutcome::fromWaitStatus(status).kind);
       EXPECT_EQ(extra == 0, fileExists(tmp / "ran"));

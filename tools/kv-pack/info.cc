@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "bootstrap/package_layout.h"
+#include "tools/kv-pack/arch.h"
 #include "tools/kv-pack/inputs.h"
 #include "tools/kv-pack/printable.h"
 #include "tools/kv-pack/scoped_paths.h"
@@ -30,11 +31,13 @@ void printStub(const StubFile& stub, FILE* out) {
     printLine(out, "version", record.version);
     printLine(out, "agent base URL", record.agentBaseUrl);
     printLine(out, "signing key", record.signingKey);
+    printLine(out, "platform", record.platform.empty() ? "not recorded" : record.platform);
   } else {
     printLine(out, "record", stubRecordTrouble(record).shortly);
   }
-  printLine(out, "stub size", std::to_string(stub.image.size) + " bytes");
   const ElfImage& image = stub.image;
+  printLine(out, "machine", elfMachineName(image.machine));
+  printLine(out, "stub size", std::to_string(image.size) + " bytes");
   printLine(out, "needs libraries",
             image.neededLibraries.empty() ? "none" : joined(image.neededLibraries));
   std::string glibc = highestGlibcVersion(image.neededVersions);

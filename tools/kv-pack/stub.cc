@@ -8,8 +8,8 @@
 
 namespace {
 
-// Format 1: NUL-ended "key=value" fields; all three must be there, others are
-// left for later formats to add.
+// Format 1: NUL-ended "key=value" fields; the first three must be there, the
+// platform came later, and fields this kv-pack does not know are skipped.
 bool readFields(const std::string& description, StubRecord* record) {
   bool version = false, url = false, key = false;
   size_t at = 0;
@@ -30,6 +30,8 @@ bool readFields(const std::string& description, StubRecord* record) {
     } else if (name == kStubSigningKeyKey) {
       record->signingKey = value;
       key = true;
+    } else if (name == kStubPlatformKey) {
+      record->platform = value;
     }
   }
   return version && url && key;

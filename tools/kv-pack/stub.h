@@ -14,6 +14,7 @@ struct StubRecord {
   std::string version;
   std::string agentBaseUrl;
   std::string signingKey;
+  std::string platform;  ///< empty in stubs built before the field
 };
 
 /// The start of a bootstrap file or of a package.
