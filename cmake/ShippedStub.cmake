@@ -15,6 +15,10 @@ if(KV_INNER_STUB_BUILD)
   # straight away, as the handler does after printing, is all this program needs.
   target_link_options(kv-bootstrap PRIVATE
     -Wl,--defsym=_ZN9__gnu_cxx27__verbose_terminate_handlerEv=abort)
+  # libpthread from the start: before glibc 2.25, a program without it that
+  # dlopen()s a library linked with it (libcurl) can corrupt its heap. glibc
+  # 2.34 and later keep libpthread.so.0 as an empty library.
+  target_link_options(kv-bootstrap PRIVATE "SHELL:-Wl,--no-as-needed -lpthread -Wl,--as-needed")
   return()
 endif()
 

@@ -1,7 +1,9 @@
 #!/bin/sh
-# The shipped bootstrap starts on every x86-64 Linux with glibc 2.17 or later:
-# at load time it may need only libraries of the C library's own family, no
-# glibc symbol version above 2.17, and no C++ runtime or libcurl versions.
+# The shipped bootstrap starts on every x86-64 Linux with glibc 2.17 or later: at load time it may need only libraries of the C library's own
+# family, no glibc symbol version above 2.17, and no C++ runtime or libcurl
+# versions. It must need libpthread.so.0, so that a libcurl loaded later does
+# not bring libpthread into a running program (before glibc 2.25 that can
+# corrupt the heap).
 #
 # usage: stub_needs_test.sh STUB
 set -eu
@@ -17,10 +19,15 @@ needed=$(readelf -dW "$stub" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
 [ -n "$needed" ] || fail "no NEEDED entries read from $stub"
 for library in $needed; do
   case "$library" in
-    libc.so.6 | libdl.so.2 | libpthread.so.0 | libm.so.6 | librt.so.1 | ld-linux-x86-64.so.2) ;;
+    libc.so.6 | libdl.so.2 | libpthread.so.0 | libm.so.6 | librt.so.1) ;;
+    ld-linux-x86-64.so.2) ;;
     *) fail "needs $library at load time" ;;
   esac
 done
+case " $(echo $needed) " in
+  *" libpthread.so.0 "*) ;;
+  *) fail "does not need libpthread.so.0 at load time" ;;
+esac
 
 versions=$(readelf -VW "$stub" | sed -n 's/.*Name: \([A-Za-z_]*_[0-9.]*\).*/\1/p' | sort -u)
 [ -n "$versions" ] || fail "no symbol versions read from $stub"
