@@ -6,15 +6,15 @@
 # sanitizer or fuzz build, or KV_OUTER_STUB_BUILD=OFF) KV_STUB is the
 # host-built kv-bootstrap.
 
+# Sources of the inner build alone.
+set(kv_inner_stub_sources ${CMAKE_SOURCE_DIR}/bootstrap/terminate_handler.cc)
+
 if(KV_INNER_STUB_BUILD)
   # At load time the shipped bootstrap needs only the C library: the C++
   # runtime travels inside it.
   target_link_options(kv-bootstrap PRIVATE -static-libstdc++ -static-libgcc)
-  # The C++ runtime's default terminate handler names the uncaught exception's
-  # type, which links in its whole demangler (48 KB). Ending with abort()
-  # straight away, as the handler does after printing, is all this program needs.
-  target_link_options(kv-bootstrap PRIVATE
-    -Wl,--defsym=_ZN9__gnu_cxx27__verbose_terminate_handlerEv=abort)
+  # A terminate handler without the runtime's demangler (see the file).
+  target_sources(kv-bootstrap PRIVATE ${kv_inner_stub_sources})
   # libpthread from the start: before glibc 2.25, a program without it that
   # dlopen()s a library linked with it (libcurl) can corrupt its heap. glibc
   # 2.34 and later keep libpthread.so.0 as an empty library.
@@ -57,7 +57,8 @@ function(kv_add_shipped_stub out_dir key bootstrap)
     OUTPUT ${out_dir}/kv-bootstrap
     COMMAND ${CMAKE_SOURCE_DIR}/tools/build-stub.sh ${CMAKE_SOURCE_DIR} ${out_dir}
             -DKV_AGENT_BASE_URL=${KV_AGENT_BASE_URL} -DKV_AGENT_PUBLIC_KEY=${key}
-    DEPENDS ${inputs} ${kv_stub_headers} CMakeLists.txt cmake/AgentPublicKey.cmake
+    DEPENDS ${inputs} ${kv_inner_stub_sources} ${kv_stub_headers} CMakeLists.txt
+            cmake/AgentPublicKey.cmake
             cmake/ShippedStub.cmake tools/build-stub.sh tools/stub-root.sh
     COMMENT "Building the shipped bootstrap in the Debian 11 root (${out_dir})"
     VERBATIM)
