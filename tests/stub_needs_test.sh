@@ -1,5 +1,6 @@
 #!/bin/sh
-# The shipped bootstrap starts on every x86-64 Linux with glibc 2.17 or later: at load time it may need only libraries of the C library's own
+# A shipped bootstrap starts on every x86-64 or aarch64 Linux with glibc 2.17
+# or later: at load time it may need only libraries of the C library's own
 # family, no glibc symbol version above 2.17, and no C++ runtime or libcurl
 # versions. It must need libpthread.so.0, so that a libcurl loaded later does
 # not bring libpthread into a running program (before glibc 2.25 that can
@@ -20,7 +21,7 @@ needed=$(readelf -dW "$stub" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
 for library in $needed; do
   case "$library" in
     libc.so.6 | libdl.so.2 | libpthread.so.0 | libm.so.6 | librt.so.1) ;;
-    ld-linux-x86-64.so.2) ;;
+    ld-linux-x86-64.so.2 | ld-linux-aarch64.so.1) ;;
     *) fail "needs $library at load time" ;;
   esac
 done
