@@ -353,6 +353,10 @@ void makePackage(const PackageSpec& recipe) {
     pack.argv.push_back("--agent");
     pack.argv.push_back(recipe.agentZip);
   }
+  if (!recipe.arch.empty()) {
+    pack.argv.push_back("--arch");
+    pack.argv.push_back(recipe.arch);
+  }
   ProcessResult result = runProcess(pack);
   ASSERT_EQ(0, result.exitCode) << result.err;
 }

@@ -141,6 +141,7 @@ struct PackageSpec {
   std::map<std::string, std::string> bundleFiles = {{"app/hello.txt", "hello\n"}};
   std::string agentZip;                 ///< optional agent archive to carry
   std::string bootstrap;                ///< empty: the built kv-bootstrap
+  std::string arch{};                   ///< kv-pack's --arch; empty: its default
 };
 
 /// Builds a real package with kv-pack; fails the test when kv-pack fails.
