@@ -69,9 +69,9 @@ int fail(const std::string& message) {
 // bootstrap says what is wrong with it.
 std::string defaultBootstrap(const Arch& arch, std::string* tried) {
   std::string self = executablePath();
-  std::string dir = self.substr(0, self.rfind('/'));
+  const std::string dir = self.substr(0, self.rfind('/') + 1);
   for (const std::string& relative : arch.stubsBesidePack) {
-    std::string candidate = dir + "/" + relative;
+    std::string candidate = dir + relative;
     struct stat status;
     StubFile stub;
     std::string unreadable;
