@@ -2,10 +2,11 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 
+#include "agent/platform_tag.h"
 #include "bootstrap/package_layout.h"
 #include "bootstrap/paths.h"
+#include "bootstrap/stream_handles.h"
 
 #ifndef KV_AGENT_BASE_URL
 #error "KV_AGENT_BASE_URL must name the scheme and host the install agent is downloaded from"
@@ -14,7 +15,6 @@
 namespace {
 
 const char kReleaseLabel[] = "V7031c";
-const char kPlatformTag[] = "tux64le";
 const char kAgentDirName[] = "installagent";
 
 #ifdef KV_AGENT_SIGNED
@@ -57,11 +57,6 @@ AgentPaths buildAgentPaths() {
       "ETag: ",
   };
 }
-
-struct FileCloser {
-  void operator()(FILE* file) const { fclose(file); }
-};
-using FileHandle = std::unique_ptr<FILE, FileCloser>;
 
 }  // namespace
 

@@ -13,6 +13,7 @@
 #include "agent/curl_library.h"
 #include "bootstrap/interrupt.h"
 #include "bootstrap/paths.h"
+#include "bootstrap/stream_handles.h"
 
 #ifdef KV_AGENT_SIGNED
 #include <unistd.h>
@@ -25,29 +26,6 @@ namespace {
 const char kUrlVariable[] = "KV_INTERNAL_INSTALL_AGENT_URL";
 
 using CurlHandle = std::unique_ptr<CURL, void (*)(CURL*)>;
-
-// The archive being written; closed on every path, and closed explicitly on
-// success so that a failing close (a full disk that stdio noticed only then)
-// fails the download.
-class OutputFile {
- public:
-  explicit OutputFile(const std::string& path) : file_(fopen(path.c_str(), "wb")) {}
-  ~OutputFile() {
-    if (file_ != nullptr) fclose(file_);
-  }
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
-
-  FILE* get() const { return file_; }
-  bool close() {
-    FILE* file = file_;
-    file_ = nullptr;
-    return fclose(file) == 0;
-  }
-
- private:
-  FILE* file_;
-};
 
 std::string initFailure(const std::string& url, const std::string& why) {
   return "Failed to initialize CURL library to download the TVE Installer from " + url +
@@ -159,8 +137,10 @@ bool downloadInstallAgent(const std::string& destPath, ReportFn report) {
 // NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 bool fetchAgentArchive(const std::string& url, const std::string& destPath, ReportFn report,
                        const TransferLimits& limits) {
-  OutputFile dest(destPath);
-  if (dest.get() == nullptr) {
+  // Closed on every path, and on success closed here, so that a failing close
+  // (a full disk that stdio noticed only then) fails the download.
+  FileHandle dest(fopen(destPath.c_str(), "wb"));
+  if (!dest) {
     report("Failed to download the TVE with " + std::string(strerror(errno)), true);
     return false;
   }
@@ -241,7 +221,7 @@ bool fetchAgentArchive(const std::string& url, const std::string& destPath, Repo
   lib.easy_setopt(curl.get(), CURLOPT_HEADERDATA, static_cast<void*>(nullptr));
   code = lib.easy_perform(curl.get());
   if (code != CURLE_OK) return transferFailed(lib, curl.get(), url, code, report);
-  if (!dest.close()) {
+  if (fclose(dest.release()) != 0) {
     report(downloadFailure(url, strerror(errno)), true);
     return false;
   }

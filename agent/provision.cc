@@ -5,7 +5,6 @@
 
 #include <cstring>
 #include <exception>
-#include <memory>
 
 #include "agent/agent_paths.h"
 #include "agent/cache_lock.h"
@@ -15,10 +14,9 @@
 #include "bootstrap/package_layout.h"
 #include "bootstrap/paths.h"
 #include "bootstrap/shell.h"
+#include "bootstrap/stream_handles.h"
 
 namespace {
-
-using DirHandle = std::unique_ptr<DIR, int (*)(DIR*)>;
 
 bool cacheTrusted(ReportFn report) {
   const std::string distrust = untrustedCacheReason();
@@ -82,7 +80,7 @@ std::string findAgentZipInPayload(const std::string& payloadDir) {
   if (pathExists(candidate)) return candidate;
 
   const std::string scanDir = candidate.substr(0, candidate.find_last_of("/\\"));
-  DirHandle dir(opendir(scanDir.c_str()), closedir);
+  DirHandle dir(opendir(scanDir.c_str()));
   if (!dir) return std::string();
   while (const struct dirent* entry = readdir(dir.get())) {
     if (isVersionedAgentName(entry->d_name))

@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include <sodium.h>
 
@@ -17,6 +16,7 @@
 #include "agent/minisig.h"
 #include "agent/signing_time.h"
 #include "bootstrap/interrupt.h"
+#include "bootstrap/stream_handles.h"
 
 #if !defined(KV_AGENT_PUBLIC_KEY_BYTES) || !defined(KV_AGENT_KEY_ID)
 #error "KV_AGENT_PUBLIC_KEY_BYTES and KV_AGENT_KEY_ID come from the build's KV_AGENT_PUBLIC_KEY"
@@ -37,14 +37,10 @@ const uint8_t* const kPublicKey = kPublicKeyLine + 10;
 const char kHashedAlgorithm[] = "ED";
 const char kLegacyAlgorithm[] = "Ed";
 
-struct FileCloser {
-  void operator()(FILE* file) const { fclose(file); }
-};
-
 // BLAKE2b-512 of the file, read in blocks: the archive may be far larger than
 // the memory a bootstrap should take.
 bool hashFile(const std::string& path, std::array<uint8_t, crypto_generichash_BYTES_MAX>* hash) {
-  std::unique_ptr<FILE, FileCloser> file(fopen(path.c_str(), "rb"));
+  FileHandle file(fopen(path.c_str(), "rb"));
   if (!file) return false;
   crypto_generichash_state state;
   crypto_generichash_init(&state, nullptr, 0, hash->size());

@@ -2,19 +2,15 @@
 
 #include <cstdio>
 #include <ctime>
-#include <memory>
 
 #include "agent/agent_paths.h"
 #include "bootstrap/paths.h"
+#include "bootstrap/stream_handles.h"
 
 namespace {
 
 // Far more digits than a signing time needs, and few enough for int64_t.
 constexpr size_t kMaxDigits = 18;
-
-struct FileCloser {
-  void operator()(FILE* file) const { fclose(file); }
-};
 
 std::optional<int64_t> parseSeconds(const std::string& text) {
   if (text.empty() || text.size() > kMaxDigits) return std::nullopt;
@@ -29,7 +25,7 @@ std::optional<int64_t> parseSeconds(const std::string& text) {
 // The time remembered in the cache; nullopt when there is none or it does not
 // read as one, which only a damaged disk leaves behind.
 std::optional<int64_t> rememberedSigningTime(const std::string& cacheRoot) {
-  std::unique_ptr<FILE, FileCloser> file(fopen(signingTimeFilePath(cacheRoot).c_str(), "rb"));
+  FileHandle file(fopen(signingTimeFilePath(cacheRoot).c_str(), "rb"));
   if (!file) return std::nullopt;
   char buffer[kMaxDigits + 2];
   const size_t got = fread(buffer, 1, sizeof buffer, file.get());

@@ -1,7 +1,5 @@
 #include "bootstrap/interrupt.h"
 
-#include <csignal>
-
 namespace {
 
 volatile sig_atomic_t gPendingSignal = 0;
@@ -25,8 +23,8 @@ void catchInterrupts() {
   struct sigaction action = {};
   action.sa_handler = rememberSignal;
   sigemptyset(&action.sa_mask);
-  // Without SA_RESTART a blocking call returns early, so a transfer notices at once;
-  // system() itself goes on waiting for its child.
+  // Without SA_RESTART a blocking call returns early, so a transfer or a wait
+  // notices at once; system() itself goes on waiting for its child.
   action.sa_flags = 0;
   for (int signo : kInterruptSignals) {
     struct sigaction inherited = {};
@@ -50,7 +48,7 @@ int pendingInterrupt() {
 }
 
 void rememberChildInterrupt(int signo) {
-  if (isCaught(signo)) gPendingSignal = signo;
+  if (gPendingSignal == 0 && isCaught(signo)) gPendingSignal = signo;
 }
 
 void clearPendingInterrupt() {
@@ -66,4 +64,15 @@ void endByPendingInterrupt() {
   sigaddset(&only, signo);
   sigprocmask(SIG_UNBLOCK, &only, nullptr);
   raise(signo);
+}
+
+InterruptsHeld::InterruptsHeld() {
+  sigset_t interrupts;
+  sigemptyset(&interrupts);
+  for (int signo : kInterruptSignals) sigaddset(&interrupts, signo);
+  sigprocmask(SIG_BLOCK, &interrupts, &before_);
+}
+
+InterruptsHeld::~InterruptsHeld() {
+  sigprocmask(SIG_SETMASK, &before_, nullptr);
 }

@@ -4,12 +4,6 @@
 #include <string>
 #include <sys/types.h>
 
-/// The running program's own file, read from /proc/self/exe; empty when unreadable.
-std::string executablePath();
-
-/// executablePath() up to its last '/' or '\'; the whole path when it has none.
-std::string executableDir();
-
 /// Creates the directory when the path does not exist (the mkdir result is
 /// not examined); -1 with errno ENOTDIR when it exists but is no directory.
 int makeDir(const std::string& path, mode_t mode);

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "bootstrap/executable_path.h"
 #include "tests/test_util.h"
 
 namespace {

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include "bootstrap/executable_path.h"
 #include "bootstrap/paths.h"
 #include "bootstrap/report.h"
 #include "bootstrap/shell.h"

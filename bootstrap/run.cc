@@ -4,8 +4,8 @@
 #include <string>
 
 #include "agent/provision.h"
+#include "bootstrap/executable_path.h"
 #include "bootstrap/interrupt.h"
-#include "bootstrap/paths.h"
 #include "bootstrap/payload.h"
 #include "bootstrap/temp_install_dir.h"
 #include "launch/launch.h"

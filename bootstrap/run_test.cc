@@ -184,6 +184,31 @@ TEST_F(BootstrapRunTest, LaunchThatCannotHappenFailsTheRun) {
   expectNoWorkDirLeft();
 }
 
+// unzip's input and output are set up before it starts; when that cannot be
+// done, the run stops at the unpack instead of going on without a payload.
+TEST_F(BootstrapRunTest, UnpackThatCannotBeSetUpStopsTheRun) {
+  std::string package = packageWithProbe(tmp_ / "setup.run");
+  struct {
+    const char* name;
+    std::vector<std::string> wrapper;
+  } cases[] = {
+      {"no /dev/null",
+       {sourceDir() + "/tools/private-mounts.sh", "/bin/sh", "-c",
+        "mount -t tmpfs tmpfs /dev && exec \"$0\""}},
+      {"no file descriptor left", withDescriptorLimit(4)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args(c.wrapper.begin() + 1, c.wrapper.end());
+    args.push_back(package);
+    ProcessResult result = runPackage(c.wrapper[0], tmp_.path(), args);
+    EXPECT_EQ(255, result.exitCode);
+    EXPECT_EQ(failureOutput(kPayloadExtractionFailed), result.err);
+    EXPECT_FALSE(fileExists(record()));
+  }
+  expectNoWorkDirLeft();
+}
+
 // "./setup.run 2>&1 | true": the first message meets a pipe nobody reads.
 TEST_F(BootstrapRunTest, ClosedStandardErrorDoesNotEndTheRun) {
   shellOrDie("cp " + bootstrapBinary() + " " + (tmp_ / "setup.run") + " && mkfifo " + (tmp_ / "fifo"));

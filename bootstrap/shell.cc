@@ -58,7 +58,7 @@ namespace {
 // the child's end is the only sign of them.
 int noteInterruptedChild(int status) {
   ChildOutcome outcome = ChildOutcome::fromWaitStatus(status);
-  if (outcome.interrupted()) rememberChildInterrupt(outcome.value);
+  if (outcome.kind == ChildOutcome::kSignaled) rememberChildInterrupt(outcome.value);
   return status;
 }
 
@@ -83,27 +83,35 @@ bool relayToStderr(int fd) {
   }
 }
 
+// A longer line never reaches the shell, and system() then returns what looks
+// like the shell's own exit status 127.
+bool reachesTheShell(const std::string& command) {
+  return command.size() + 1 <= kMaxCommandLineBytes;
+}
+
 }  // namespace
 
 int runShellCommand(const std::string& command) {
+  if (!reachesTheShell(command)) return -1;
   return noteInterruptedChild(system(command.c_str()));
 }
 
 int runShellCommandOnOwnLines(const std::string& command, CommandInput input) {
+  if (!reachesTheShell(command)) return -1;
   int pipeFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
   pid_t pid = 0;
-  int spawnError = 0;
+  int spawnError = -1;
   {
     SpawnActions actions;
-    posix_spawn_file_actions_adddup2(actions.get(), pipeFds[1], STDERR_FILENO);
-    if (input == CommandInput::kNone)
-      posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    std::string shellName = "sh";
-    std::string option = "-c";
-    std::string line = command;  // posix_spawn takes writable strings
-    char* argv[] = {&shellName[0], &option[0], &line[0], nullptr};
-    spawnError = posix_spawn(&pid, "/bin/sh", actions.get(), nullptr, argv, environ);
+    if (actions.addDup2(pipeFds[1], STDERR_FILENO) &&
+        (input != CommandInput::kNone || actions.addOpenForReading(STDIN_FILENO, "/dev/null"))) {
+      std::string shellName = "sh";
+      std::string option = "-c";
+      std::string line = command;  // posix_spawn takes writable strings
+      char* argv[] = {&shellName[0], &option[0], &line[0], nullptr};
+      spawnError = posix_spawn(&pid, "/bin/sh", actions.get(), nullptr, argv, environ);
+    }
   }
   close(pipeFds[1]);
   if (spawnError != 0) {

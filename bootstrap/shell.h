@@ -1,7 +1,6 @@
 #ifndef KV_BOOTSTRAP_SHELL_H_
 #define KV_BOOTSTRAP_SHELL_H_
 
-#include <csignal>
 #include <cstddef>
 #include <string>
 
@@ -16,8 +15,9 @@ std::string quoteIfNeeded(const std::string& text);
 constexpr size_t kMaxCommandLineBytes = 131072;
 
 /// Hands the command line to the system shell, waits, and returns the raw
-/// wait status (-1 when no child could be created). A child ended by SIGINT
-/// or SIGQUIT is remembered as a pending interrupt (see interrupt.h).
+/// wait status: -1 when no child could be created, or the line is longer than
+/// kMaxCommandLineBytes and so never started. A child ended by one of the
+/// interrupt signals is remembered as a pending interrupt (see interrupt.h).
 int runShellCommand(const std::string& command);
 
 /// Where a command's standard input comes from.
@@ -27,7 +27,8 @@ enum class CommandInput { kInherited, kNone };
 /// this process on its way to ours, and a line end is added when the command
 /// left its last line open, so that the next message starts a line of its
 /// own. With CommandInput::kNone the command reads /dev/null, so it can
-/// neither ask the user nor swallow input meant for a later program.
+/// neither ask the user nor swallow input meant for a later program. -1 also
+/// when a step of setting up its input and output fails: it is then not run.
 int runShellCommandOnOwnLines(const std::string& command, CommandInput input);
 
 /// How a child ended, decoded from a wait status in one place.
@@ -37,8 +38,6 @@ struct ChildOutcome {
 
   static ChildOutcome fromWaitStatus(int status);
   bool exitedWith(int code) const { return kind == kExited && value == code; }
-  /// Ended by the user's Ctrl-C or Ctrl-\ (or the same signals sent by hand).
-  bool interrupted() const { return kind == kSignaled && (value == SIGINT || value == SIGQUIT); }
 };
 
 #endif  // KV_BOOTSTRAP_SHELL_H_

@@ -1,5 +1,7 @@
 #include "bootstrap/shell.h"
 
+#include <unistd.h>
+
 #include <csignal>
 #include <random>
 #include <string>
@@ -71,4 +73,24 @@ TEST(ChildOutcome, DecodesHowTheShellEnded) {
   EXPECT_EQ(SIGTERM, killed.value);
 
   EXPECT_EQ(ChildOutcome::kNotStarted, ChildOutcome::fromWaitStatus(-1).kind);
+}
+
+// Every command line passes the kernel's limit for one string first: one
+// byte more is never handed to a shell, and reads as not started.
+TEST(RunShellCommand, LineBeyondTheKernelLimitNeverStarts) {
+  ScopedTempDir tmp;
+  const std::string touch = "touch " + (tmp / "ran") + " #";
+  for (size_t extra : {0, 1}) {
+    const std::string line =
+        touch + std::string(kMaxCommandLineBytes - 1 + extra - touch.size(), 'x');
+    for (bool ownLines : {false, true}) {
+      SCOPED_TRACE(std::to_string(extra) + (ownLines ? " on own lines" : ""));
+      int status = ownLines ? runShellCommandOnOwnLines(line, CommandInput::kNone)
+                            : runShellCommand(line);
+      EXPECT_EQ(extra == 0 ? ChildOutcome::kExited : ChildOutcome::kNotStarted,
+                ChildOutcome::fromWaitStatus(status).kind);
+      EXPECT_EQ(extra == 0, fileExists(tmp / "ran"));
+      unlink((tmp / "ran").c_str());
+    }
+  }
 }

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "agent/platform_tag.h"
+
 #if !defined(KV_VERSION) || !defined(KV_RECORD_AGENT_BASE_URL) || !defined(KV_SIGNING_KEY_ID)
 #error "KV_VERSION, KV_RECORD_AGENT_BASE_URL and KV_SIGNING_KEY_ID must be defined for the stub record"
 #endif
@@ -18,6 +20,7 @@ constexpr Field kFields[] = {
     {kStubVersionKey, KV_VERSION},
     {kStubAgentBaseUrlKey, KV_RECORD_AGENT_BASE_URL},
     {kStubSigningKeyKey, KV_SIGNING_KEY_ID},
+    {kStubPlatformKey, kPlatformTag},
 };
 
 constexpr size_t textLength(const char* text) {

@@ -15,5 +15,9 @@ inline constexpr unsigned kStubRecordFormat = 1;
 inline constexpr char kStubVersionKey[] = "version";
 inline constexpr char kStubAgentBaseUrlKey[] = "agent-base-url";
 inline constexpr char kStubSigningKeyKey[] = "signing-key";  ///< "none": agents are not signed
+/// The platform tag of the agent URL and cache ("tux64le", "tuxarm64le").
+/// Added to format 1 later: readers skip fields they do not know, and stubs
+/// built before it lack it.
+inline constexpr char kStubPlatformKey[] = "platform";
 
 #endif  // KV_BOOTSTRAP_STUB_RECORD_H_

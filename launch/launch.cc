@@ -27,15 +27,10 @@ std::string launchCommand(const std::string& installScriptPath, const std::strin
 bool launchInstallAgent(const std::string& installScriptPath, const std::string& payloadDir,
                         int argc, char** argv, ReportFn report) {
   std::string command = launchCommand(installScriptPath, payloadDir, argc, argv);
-  // Too long a line never reaches the shell, and system() then returns what
-  // looks like the shell's own exit status 127.
-  if (command.size() + 1 > kMaxCommandLineBytes) {
-    report(internalErrorMessage(kLaunchFailed), true);
-    return false;
-  }
   try {
     // The agent's own exit status is its business: having started it is
-    // success. Only "no child at all" is a failure to start.
+    // success. Only "no child at all", or a line too long to reach the
+    // shell, is a failure to start.
     if (ChildOutcome::fromWaitStatus(runShellCommand(command)).kind == ChildOutcome::kNotStarted) {
       report(internalErrorMessage(kLaunchFailed), true);
       return false;

@@ -2,19 +2,21 @@
 # Installs a build tree into a fresh prefix and uses it as a vendor would:
 # kv-pack from bin/ finds the installed bootstrap by itself, the package it
 # makes installs through its own agent, and the man pages are in place and
-# format without a warning.
+# format without a warning. When the build makes the aarch64 stub, kv-pack
+# finds the installed one for --arch aarch64 too.
 #
 # With CPACK, the same checks run on the Debian package instead: cpack makes
 # it from the same install rules, and dpkg -i installs it into a throwaway
 # dpkg root, under usr/.
 #
-# usage: install_test.sh CMAKE BUILD_DIR EXPECT_STRIPPED(0|1) [CPACK]
+# usage: install_test.sh CMAKE BUILD_DIR EXPECT_STRIPPED(0|1) EXPECT_AARCH64(0|1) [CPACK]
 set -eu
 
 cmake=$1
 build=$2
 expect_stripped=$3
-cpack=${4-}
+expect_aarch64=$4
+cpack=${5-}
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/install-test.XXXXXX")
 trap 'rm -rf "$tmp"' EXIT
@@ -58,7 +60,9 @@ else
   prefix=$root/usr
 fi
 
-for program in bin/kv-pack lib/kv-bootstrap/kv-bootstrap; do
+stubs=lib/kv-bootstrap/kv-bootstrap
+[ "$expect_aarch64" = 1 ] && stubs="$stubs lib/kv-bootstrap/kv-bootstrap-aarch64"
+for program in bin/kv-pack $stubs; do
   [ -f "$prefix/$program" ] && [ -x "$prefix/$program" ] || fail "$program not installed as a program"
 done
 for page in kv-bootstrap.1 kv-pack.1; do
@@ -66,8 +70,9 @@ for page in kv-bootstrap.1 kv-pack.1; do
 done
 
 if [ "$expect_stripped" = 1 ]; then
-  readelf -S "$prefix/lib/kv-bootstrap/kv-bootstrap" | grep -q '\.symtab' &&
-    fail "the installed bootstrap still has a symbol table"
+  for stub in $stubs; do
+    readelf -S "$prefix/$stub" | grep -q '\.symtab' && fail "the installed $stub still has a symbol table"
+  done
 fi
 "$prefix/bin/kv-pack" --info "$prefix/lib/kv-bootstrap/kv-bootstrap" >"$tmp/stub.info" ||
   fail "the installed bootstrap is not a stub with its record"
@@ -96,6 +101,17 @@ EOF
   fail "the installed kv-pack could not make a package without --bootstrap"
 cmp -n "$(wc -c <"$prefix/lib/kv-bootstrap/kv-bootstrap")" "$prefix/lib/kv-bootstrap/kv-bootstrap" \
   "$tmp/setup.run" >/dev/null || fail "the package does not start with the installed bootstrap"
+if [ "$expect_aarch64" = 1 ]; then
+  arm=$prefix/lib/kv-bootstrap/kv-bootstrap-aarch64
+  "$prefix/bin/kv-pack" --info "$arm" >"$tmp/arm.info" || fail "the installed aarch64 bootstrap is not a stub"
+  grep -qx "machine  *aarch64" "$tmp/arm.info" && grep -qx "platform  *tuxarm64le" "$tmp/arm.info" ||
+    fail "the installed aarch64 bootstrap is not one: $(cat "$tmp/arm.info")"
+  (cd "$tmp/elsewhere" && "$prefix/bin/kv-pack" --arch aarch64 --bundle "$tmp/bundle" \
+    --agent "$tmp/InstallAgent.zip" -o "$tmp/setup-arm64.run") ||
+    fail "the installed kv-pack could not make an arm64 package without --bootstrap"
+  cmp -n "$(wc -c <"$arm")" "$arm" "$tmp/setup-arm64.run" >/dev/null ||
+    fail "the arm64 package does not start with the installed aarch64 bootstrap"
+fi
 "$prefix/bin/kv-pack" --info "$tmp/setup.run" >"$tmp/setup.info" ||
   fail "kv-pack --info finds fault with the package it made"
 grep -qx "agent  *InstallAgent.zip, in the package" "$tmp/setup.info" ||

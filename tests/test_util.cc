@@ -329,6 +329,15 @@ std::vector<std::string> readRecordedArgs(const std::string& recordPath) {
   return args;
 }
 
+std::vector<std::string> withDescriptorLimit(int limit) {
+  return {"/usr/bin/env", "python3", "-c",
+          "import os, resource, sys\n"
+          "os.closerange(3, resource.getrlimit(resource.RLIMIT_NOFILE)[1])\n"
+          "resource.setrlimit(resource.RLIMIT_NOFILE, (" + std::to_string(limit) + ", " +
+              std::to_string(limit) + "))\n"
+          "os.execv(sys.argv[1], sys.argv[1:])\n"};
+}
+
 void makePackage(const PackageSpec& recipe) {
   ScopedTempDir stage;
   std::string bundleDir = stage / "bundle";
@@ -343,6 +352,10 @@ void makePackage(const PackageSpec& recipe) {
   if (!recipe.agentZip.empty()) {
     pack.argv.push_back("--agent");
     pack.argv.push_back(recipe.agentZip);
+  }
+  if (!recipe.arch.empty()) {
+    pack.argv.push_back("--arch");
+    pack.argv.push_back(recipe.arch);
   }
   ProcessResult result = runProcess(pack);
   ASSERT_EQ(0, result.exitCode) << result.err;

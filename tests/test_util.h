@@ -130,12 +130,18 @@ std::string probeAgentScript(const std::string& recordPath, int exitCode = 0);
 /// The arguments a probe agent recorded.
 std::vector<std::string> readRecordedArgs(const std::string& recordPath);
 
+/// The start of an argv that runs the program after it with no descriptor
+/// open but 0, 1 and 2 (whatever this process inherited) and at most `limit`
+/// descriptors in all.
+std::vector<std::string> withDescriptorLimit(int limit);
+
 /// Parameters of makePackage().
 struct PackageSpec {
   std::string output;                   ///< the package file to write
   std::map<std::string, std::string> bundleFiles = {{"app/hello.txt", "hello\n"}};
   std::string agentZip;                 ///< optional agent archive to carry
   std::string bootstrap;                ///< empty: the built kv-bootstrap
+  std::string arch{};                   ///< kv-pack's --arch; empty: its default
 };
 
 /// Builds a real package with kv-pack; fails the test when kv-pack fails.

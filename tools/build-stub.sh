@@ -1,21 +1,29 @@
 #!/bin/sh
-# Builds the shipped bootstrap in the Debian 11 root (tools/stub-root.sh), so
-# that it starts on every x86-64 Linux with glibc 2.17 or later, and leaves it
-# as OUT/kv-bootstrap. The sources are seen read-only; OUT keeps the build
-# tree, so later runs only rebuild what changed.
+# Builds the shipped bootstrap for ARCH (x86-64 or aarch64) in the Debian 11
+# root (tools/stub-root.sh), so that it starts on every Linux of that
+# architecture with glibc 2.17 or later, and leaves it as OUT/kv-bootstrap.
+# aarch64 is cross-compiled with the root's cross toolchain. The sources are
+# seen read-only; OUT keeps the build tree, so later runs only rebuild what
+# changed.
 #
-# usage: build-stub.sh SOURCE_DIR OUT_DIR [-DNAME=VALUE ...]
+# usage: build-stub.sh SOURCE_DIR OUT_DIR ARCH [-DNAME=VALUE ...]
 set -eu
 
 src=$(cd "$1" && pwd)
 mkdir -p "$2"
 out=$(cd "$2" && pwd)
-shift 2
+arch=$3
+shift 3
+case "$arch" in
+  x86-64) ;;
+  aarch64) set -- -DCMAKE_TOOLCHAIN_FILE=/kv/src/cmake/aarch64-linux-gnu.cmake "$@" ;;
+  *) echo "build-stub: no shipped bootstrap for $arch (x86-64 or aarch64)" >&2; exit 2 ;;
+esac
 root=$("$src/tools/stub-root.sh")
 
 # The cache options are handed to the inner shell as its own arguments, so
 # that no value is ever parsed as shell text.
-inner='cmake -S /kv/src -B /kv/out/build -G Ninja -DCMAKE_BUILD_TYPE=Release -DKV_STUB_ONLY=ON \
+inner='cmake -S /kv/src -B /kv/out/build -G Ninja -DCMAKE_BUILD_TYPE=Release -DKV_INNER_STUB_BUILD=ON \
   -DBUILD_TESTING=OFF "$@" >/kv/out/configure.log 2>&1 || { cat /kv/out/configure.log >&2; exit 1; }
 cmake --build /kv/out/build --target kv-bootstrap'
 # A private mount namespace: the binds vanish with it, and concurrent builds

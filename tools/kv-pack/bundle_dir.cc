@@ -6,17 +6,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <memory>
 
+#include "bootstrap/stream_handles.h"
 #include "tools/kv-pack/child_process.h"
 #include "tools/kv-pack/file_io.h"
 
 namespace {
-
-struct CloseDir {
-  void operator()(DIR* dir) const { closedir(dir); }
-};
-using DirHandle = std::unique_ptr<DIR, CloseDir>;
 
 bool walk(const std::string& root, const std::string& relative, std::vector<std::string>* paths,
           std::string* err) {

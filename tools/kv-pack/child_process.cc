@@ -10,9 +10,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "bootstrap/interrupt.h"
 #include "bootstrap/spawn_actions.h"
 #include "tools/kv-pack/file_io.h"
-#include "tools/kv-pack/interrupt.h"
 
 extern char** environ;
 
@@ -42,19 +42,23 @@ std::vector<char*> pointersTo(std::vector<std::string>& texts) {
   return pointers;
 }
 
-// Drains the child's standard output and error until it closes both.
+// Drains the child's standard output and error until it closes both, and
+// stops the child when we are asked to stop.
 void collectOutput(pid_t pid, const UniqueFd& outRead, const UniqueFd& errRead,
                    ChildResult* result) {
   struct pollfd fds[2] = {{outRead.get(), POLLIN, 0}, {errRead.get(), POLLIN, 0}};
   std::string* sinks[2] = {&result->out, &result->err};
   bool terminated = false;
   int open = 2;
+  // Held between the check and the wait, so that a signal arriving in between
+  // ends the wait at once instead of after the child's next output.
+  InterruptsHeld held;
   while (open > 0) {
-    if (interruptSignal() != 0 && !terminated) {
+    if (pendingInterrupt() != 0 && !terminated) {
       kill(pid, SIGTERM);
       terminated = true;
     }
-    if (poll(fds, 2, -1) < 0) {
+    if (ppoll(fds, 2, nullptr, held.waitMask()) < 0) {
       if (errno == EINTR) continue;
       break;
     }
@@ -89,6 +93,7 @@ std::string ChildResult::summary() const {
 
 Child::~Child() {
   if (pid_ > 0) {
+    stoppedByUs_ = true;
     kill(pid_, SIGTERM);
     wait();
   }
@@ -109,13 +114,20 @@ void Child::start(const ChildSpec& request) {
   err_ = UniqueFd(errPipe[0]);
   UniqueFd errWrite(errPipe[1]);
 
+  // Opened here rather than by the child, so that a failure names the file.
+  const std::string input = request.stdinPath.empty() ? "/dev/null" : request.stdinPath;
+  UniqueFd inRead(open(input.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!inRead.valid()) {
+    result_.err = errnoText("cannot open " + input);
+    return;
+  }
   SpawnActions actions;
-  const std::string& input = request.stdinPath.empty() ? std::string("/dev/null") : request.stdinPath;
-  posix_spawn_file_actions_addopen(actions.get(), 0, input.c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(actions.get(), outWrite.get(), 1);
-  posix_spawn_file_actions_adddup2(actions.get(), errWrite.get(), 2);
-  if (!request.workDir.empty())
-    posix_spawn_file_actions_addchdir_np(actions.get(), request.workDir.c_str());
+  if (!actions.addDup2(inRead.get(), 0) || !actions.addDup2(outWrite.get(), 1) ||
+      !actions.addDup2(errWrite.get(), 2) ||
+      (!request.workDir.empty() && !actions.addChdir(request.workDir.c_str()))) {
+    result_.err = "cannot set up the input and output of " + request.argv[0];
+    return;
+  }
 
   std::vector<std::string> args = request.argv;
   std::vector<std::string> env = childEnvironment(request.setEnv);
@@ -138,7 +150,7 @@ ChildResult Child::wait() {
   int status = 0;
   while (waitpid(pid_, &status, 0) < 0) {
     if (errno != EINTR) break;
-    if (interruptSignal() != 0) kill(pid_, SIGTERM);
+    if (pendingInterrupt() != 0) kill(pid_, SIGTERM);
   }
   pid_ = -1;
   if (WIFEXITED(status)) {
@@ -146,6 +158,9 @@ ChildResult Child::wait() {
     result_.exitCode = WEXITSTATUS(status);
   } else if (WIFSIGNALED(status)) {
     result_.signal = WTERMSIG(status);
+    // Ctrl-C, or a stop sent to zip alone, asks us to stop too; our own
+    // SIGTERM to a child no longer needed does not.
+    if (!stoppedByUs_) rememberChildInterrupt(result_.signal);
   }
   return result_;
 }

@@ -33,7 +33,8 @@ struct ChildResult {
 
 /// A program that runs beside our own work until it is waited for. Standard
 /// output and error are captured; when we are asked to stop meanwhile, the
-/// child is sent SIGTERM and still waited for.
+/// child is sent SIGTERM and still waited for. A child ended by one of the
+/// interrupt signals counts as an interrupt of ours (bootstrap/interrupt.h).
 class Child {
  public:
   Child() = default;
@@ -48,6 +49,7 @@ class Child {
 
  private:
   pid_t pid_ = -1;
+  bool stoppedByUs_ = false;
   UniqueFd out_, err_;
   ChildResult result_;
 };

@@ -241,6 +241,7 @@ ElfReadResult readElfImage(int fd, uint64_t fileSize, ElfImage* image, std::stri
   if (!whole.read(header.e_shoff, tableSize, &bytes, "section header table", err))
     return ElfReadResult::kDamaged;
   image->size = header.e_shoff + tableSize;
+  image->machine = header.e_machine;
 
   std::vector<Elf64_Shdr> sections(header.e_shnum);
   memcpy(sections.data(), bytes.data(), tableSize);

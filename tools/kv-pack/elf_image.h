@@ -15,7 +15,8 @@ struct ElfNote {
 /// What kv-pack needs to know of the 64-bit ELF image at the start of a
 /// bootstrap file or a package.
 struct ElfImage {
-  uint64_t size = 0;  ///< up to the end of the section header table, which ends the image
+  uint16_t machine = 0;  ///< the header's e_machine: EM_X86_64, EM_AARCH64, ...
+  uint64_t size = 0;     ///< up to the end of the section header table, which ends the image
   std::vector<ElfNote> notes;
   std::vector<std::string> neededLibraries;  ///< the dynamic section's NEEDED entries, in order
   std::vector<std::string> neededVersions;   ///< every version the version needs name

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <memory>
 
-#include "tools/kv-pack/interrupt.h"
+#include "bootstrap/interrupt.h"
 
 namespace {
 
@@ -41,7 +41,7 @@ bool writeFully(int fd, const void* data, size_t size) {
   while (size > 0) {
     ssize_t written = write(fd, next, size);
     if (written < 0) {
-      if (errno == EINTR && interruptSignal() == 0) continue;
+      if (errno == EINTR && pendingInterrupt() == 0) continue;
       return false;
     }
     next += written;
@@ -67,7 +67,7 @@ bool copyBytes(int in, const std::string& inName, int out, uint64_t size, uint32
   uint64_t left = size;
   uLong sum = crc32(0L, Z_NULL, 0);
   for (;;) {
-    if (interruptSignal() != 0) {
+    if (pendingInterrupt() != 0) {
       *err = "interrupted";
       return false;
     }

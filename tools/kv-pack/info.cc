@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "bootstrap/package_layout.h"
+#include "tools/kv-pack/arch.h"
 #include "tools/kv-pack/inputs.h"
 #include "tools/kv-pack/printable.h"
 #include "tools/kv-pack/scoped_paths.h"
@@ -23,20 +24,6 @@ std::string joined(const std::vector<std::string>& words) {
   return text;
 }
 
-std::string recordTrouble(const StubRecord& record) {
-  switch (record.state) {
-    case StubRecord::kFound:
-      break;
-    case StubRecord::kMissing:
-      return "none";
-    case StubRecord::kOtherFormat:
-      return "format " + std::to_string(record.format) + ", which this kv-pack cannot read";
-    case StubRecord::kDamaged:
-      return "damaged";
-  }
-  return "";
-}
-
 void printStub(const StubFile& stub, FILE* out) {
   const StubRecord& record = stub.record;
   if (record.state == StubRecord::kFound) {
@@ -44,11 +31,13 @@ void printStub(const StubFile& stub, FILE* out) {
     printLine(out, "version", record.version);
     printLine(out, "agent base URL", record.agentBaseUrl);
     printLine(out, "signing key", record.signingKey);
+    printLine(out, "platform", record.platform.empty() ? "not recorded" : record.platform);
   } else {
-    printLine(out, "record", recordTrouble(record));
+    printLine(out, "record", stubRecordTrouble(record).shortly);
   }
-  printLine(out, "stub size", std::to_string(stub.image.size) + " bytes");
   const ElfImage& image = stub.image;
+  printLine(out, "machine", elfMachineName(image.machine));
+  printLine(out, "stub size", std::to_string(image.size) + " bytes");
   printLine(out, "needs libraries",
             image.neededLibraries.empty() ? "none" : joined(image.neededLibraries));
   std::string glibc = highestGlibcVersion(image.neededVersions);
@@ -109,7 +98,7 @@ bool printInfo(const std::string& path, FILE* out, std::string* err) {
   fflush(out);
   if (!archiveRead) return false;
   if (stub.record.state != StubRecord::kFound) {
-    *err = path + " " + stubRecordProblem(stub.record);
+    *err = path + " " + stubRecordTrouble(stub.record).sentence;
     return false;
   }
   return true;

@@ -56,7 +56,7 @@ std::string unzipComplaint(const ChildResult& result) {
 
 }  // namespace
 
-bool checkBootstrap(const std::string& path, std::string* err) {
+bool checkBootstrap(const std::string& path, const Arch& arch, std::string* err) {
   StubFile stub;
   if (!readStubFile(path, "bootstrap", &stub, err)) return false;
   if (stub.fileSize > stub.image.size) {
@@ -64,7 +64,13 @@ bool checkBootstrap(const std::string& path, std::string* err) {
     return false;
   }
   if (stub.record.state != StubRecord::kFound) {
-    *err = "bootstrap " + path + " " + stubRecordProblem(stub.record);
+    *err = "bootstrap " + path + " " + stubRecordTrouble(stub.record).sentence;
+    return false;
+  }
+  // A package for the wrong processor would fail on every user's machine.
+  if (stub.image.machine != arch.elfMachine) {
+    *err = "bootstrap " + path + " is built for " + elfMachineName(stub.image.machine) +
+           ", not for " + arch.name + " (--arch)";
     return false;
   }
   return true;

@@ -4,13 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "tools/kv-pack/arch.h"
 #include "tools/kv-pack/child_process.h"
 #include "tools/kv-pack/scoped_paths.h"
 
-/// A readable regular file that is a kv-bootstrap stub: a 64-bit ELF image
-/// carrying the stub record, with nothing after its section header table, so
-/// a finished package is not packed a second time.
-[[nodiscard]] bool checkBootstrap(const std::string& path, std::string* err);
+/// A readable regular file that is a kv-bootstrap stub for `arch`: a 64-bit
+/// ELF image of its machine carrying the stub record, with nothing after its
+/// section header table, so a finished package is not packed a second time.
+[[nodiscard]] bool checkBootstrap(const std::string& path, const Arch& arch, std::string* err);
 
 /// unzip's test of an archive, which may run beside other work: a big
 /// bundle takes unzip seconds per gigabyte.

@@ -3,32 +3,37 @@
 
 #include <getopt.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <vector>
 
+#include "bootstrap/executable_path.h"
+#include "bootstrap/interrupt.h"
+#include "tools/kv-pack/arch.h"
 #include "tools/kv-pack/info.h"
-#include "tools/kv-pack/interrupt.h"
 #include "tools/kv-pack/pack.h"
 #include "tools/kv-pack/printable.h"
+#include "tools/kv-pack/stub.h"
 
 namespace {
 
 const char kHelp[] =
-    "Usage: kv-pack [--bootstrap FILE] --bundle DIR|ZIP [--agent ZIP] [--level N] -o OUTPUT\n"
+    "Usage: kv-pack [--arch ARCH] [--bootstrap FILE] --bundle DIR|ZIP [--agent ZIP]\n"
+    "               [--level N] -o OUTPUT\n"
     "       kv-pack --info PACKAGE|STUB\n"
     "\n"
     "Makes a self-extracting installer: the bootstrap program followed by a ZIP\n"
     "archive holding \"bundle.zip\" and, optionally, the install agent.\n"
     "\n"
+    "  --arch ARCH        the processor the package runs on: x86-64 (the default)\n"
+    "                     or aarch64; the bootstrap must be built for it\n"
     "  --bootstrap FILE   the bootstrap program to put in front: a kv-bootstrap\n"
     "                     stub, which carries a record of its version, agent base\n"
-    "                     URL and signing key;\n"
-    "                     default: ../lib/kv-bootstrap/kv-bootstrap next to kv-pack,\n"
-    "                     else stub/kv-bootstrap or kv-bootstrap beside it\n"
+    "                     URL, signing key and platform;\n"
+    "                     default: ../lib/kv-bootstrap/kv-bootstrap next to kv-pack\n"
+    "                     (kv-bootstrap-aarch64 for aarch64), else stub/kv-bootstrap\n"
+    "                     (stub-aarch64/) or kv-bootstrap beside it\n"
     "  --bundle DIR|ZIP   the application: a directory is zipped with Info-ZIP zip,\n"
     "                     names in byte order, symbolic links kept as links; a ZIP\n"
     "                     archive must pass \"unzip -t\" and is carried unchanged\n"
@@ -39,7 +44,8 @@ const char kHelp[] =
     "  -o, --output FILE  the package to write: made executable, written under a\n"
     "                     temporary name and renamed once \"unzip -t\" passes it\n"
     "  --info FILE        print what a package or a bare stub is: the stub's record,\n"
-    "                     its size, the libraries and the glibc it needs to start,\n"
+    "                     its machine and size, the libraries and the glibc it\n"
+    "                     needs to start,\n"
     "                     the archive's members, the agent among them, and whether\n"
     "                     \"unzip -t\" passes it\n"
     "  -h, --help         show this text\n"
@@ -53,36 +59,25 @@ const char kHelp[] =
     "0 when the file is a stub with its record and any archive passes \"unzip -t\";\n"
     "otherwise 1, with one such line after what could be read.\n";
 
-// Where an installed kv-pack finds the bootstrap, relative to its own
-// directory; the others are in the build tree: the shipped bootstrap, else
-// the one built for the tests.
-const char* const kBootstrapBesidePack[] = {"../lib/kv-bootstrap/kv-bootstrap",
-                                            "stub/kv-bootstrap", "kv-bootstrap"};
-
 int fail(const std::string& message) {
   fprintf(stderr, "kv-pack: %s\n", printable(message).c_str());
   return 1;
 }
 
-std::string ownDirectory() {
-  std::vector<char> buffer(256);
-  for (;;) {
-    ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (length < 0) return "";
-    if (static_cast<size_t>(length) < buffer.size()) {
-      std::string path(buffer.data(), static_cast<size_t>(length));
-      return path.substr(0, path.rfind('/'));
-    }
-    buffer.resize(buffer.size() * 2);
-  }
-}
-
-std::string defaultBootstrap(std::string* tried) {
-  std::string dir = ownDirectory();
-  for (const char* relative : kBootstrapBesidePack) {
-    std::string candidate = dir + "/" + relative;
+// The first of the arch's places beside kv-pack that holds a program for it.
+// A file that cannot be read as a stub is taken, so that the check of the
+// bootstrap says what is wrong with it.
+std::string defaultBootstrap(const Arch& arch, std::string* tried) {
+  std::string self = executablePath();
+  const std::string dir = self.substr(0, self.rfind('/') + 1);
+  for (const std::string& relative : arch.stubsBesidePack) {
+    std::string candidate = dir + relative;
     struct stat status;
-    if (stat(candidate.c_str(), &status) == 0 && S_ISREG(status.st_mode)) return candidate;
+    StubFile stub;
+    std::string unreadable;
+    if (stat(candidate.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+        (!readStubFile(candidate, "", &stub, &unreadable) || stub.image.machine == arch.elfMachine))
+      return candidate;
     *tried += (tried->empty() ? "" : " or ") + candidate;
   }
   return "";
@@ -97,8 +92,10 @@ bool parseLevel(const char* text, int* level) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  enum { kBootstrap = 256, kBundle, kAgent, kLevel, kInfo };
+  prepareChildSignals();
+  enum { kArch = 256, kBootstrap, kBundle, kAgent, kLevel, kInfo };
   static const struct option kOptions[] = {
+      {"arch", required_argument, nullptr, kArch},
       {"bootstrap", required_argument, nullptr, kBootstrap},
       {"bundle", required_argument, nullptr, kBundle},
       {"agent", required_argument, nullptr, kAgent},
@@ -115,6 +112,12 @@ int main(int argc, char** argv) {
   int option;
   while ((option = getopt_long(argc, argv, "o:h", kOptions, nullptr)) != -1) {
     switch (option) {
+      case kArch:
+        packOptionGiven = true;
+        options.arch = archNamed(optarg);
+        if (options.arch == nullptr)
+          return fail("--arch takes " + archNames() + ", not \"" + optarg + "\"");
+        break;
       case kBootstrap:
         packOptionGiven = true;
         options.bootstrap = optarg;
@@ -154,16 +157,17 @@ int main(int argc, char** argv) {
     catchInterrupts();
     std::string err;
     bool described = printInfo(infoPath, stdout, &err);
-    if (interruptSignal() != 0) reraiseInterrupt();
+    endByPendingInterrupt();
     return described ? 0 : fail(err);
   }
   if (options.bundle.empty()) return fail("no bundle given (--bundle DIR|ZIP)");
   if (options.output.empty()) return fail("no output given (-o OUTPUT)");
   if (options.bootstrap.empty()) {
     std::string tried;
-    options.bootstrap = defaultBootstrap(&tried);
+    options.bootstrap = defaultBootstrap(*options.arch, &tried);
     if (options.bootstrap.empty())
-      return fail("no bootstrap at " + tried + "; name one with --bootstrap");
+      return fail(std::string("no ") + options.arch->name + " bootstrap at " + tried +
+                  "; name one with --bootstrap");
   }
 
   const char* epoch = getenv("SOURCE_DATE_EPOCH");
@@ -178,7 +182,7 @@ int main(int argc, char** argv) {
 
   catchInterrupts();
   bool packed = packPackage(options, &err);
-  if (interruptSignal() != 0) reraiseInterrupt();
+  endByPendingInterrupt();
   if (!packed) return fail(err);
   return 0;
 }

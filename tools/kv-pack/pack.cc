@@ -98,8 +98,8 @@ bool parseSourceDateEpoch(const std::string& text, time_t* epoch, std::string* e
 
 bool packPackage(const PackOptions& options, std::string* err) {
   bool bundleIsDir = false;
-  if (!checkBootstrap(options.bootstrap, err) || !bundleIsDirectory(options, &bundleIsDir, err) ||
-      !checkOutputPath(options.output, err))
+  if (!checkBootstrap(options.bootstrap, *options.arch, err) ||
+      !bundleIsDirectory(options, &bundleIsDir, err) || !checkOutputPath(options.output, err))
     return false;
   // Taken before unzip reads the files and moves their access times, which
   // the "UT" field records as zip would see them.

@@ -5,8 +5,11 @@
 #include <ctime>
 #include <string>
 
+#include "tools/kv-pack/arch.h"
+
 /// Everything one package is made from.
 struct PackOptions {
+  const Arch* arch = &defaultArch();  ///< the bootstrap must be built for it
   std::string bootstrap;
   std::string bundle;  ///< a directory, or a ZIP archive carried as it is
   std::string agent;   ///< empty: the package carries no agent

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "agent/platform_tag.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -127,6 +128,16 @@ std::string changedStub(const std::string& path, const std::string& from, const 
 
 // The record's note header ends with its type, the format, just before the owner.
 const std::string kRecordFormatAndOwner("\x01\0\0\0kv-bootstrap\0", 17);
+
+// The built stub with another e_machine in its ELF header: an aarch64 stub as
+// far as kv-pack's checks can tell, without an aarch64 build.
+std::string aarch64Stub(const std::string& path) {
+  const std::string header = readFile(bootstrapBinary()).substr(0, 20);
+  std::string changed = header;
+  changed[18] = '\xb7';  // EM_AARCH64, little-endian
+  changed[19] = '\0';
+  return changedStub(path, header, changed);
+}
 
 ProcessResult runTool(const std::vector<std::string>& argv, const std::string& workDir = "") {
   return runProcess({argv, {}, {}, workDir, ""});
@@ -507,6 +518,7 @@ TEST_F(PackTest, BadInputsFailCleanly) {
               std::string("\x02\0\0\0kv-bootstrap\0", 17));
   changedStub(dir_ / "damaged-record-stub", std::string("\0version=", 9),
               std::string("\0version!", 9));
+  aarch64Stub(dir_ / "aarch64-stub");
 
   struct Case {
     std::string what;
@@ -531,6 +543,12 @@ TEST_F(PackTest, BadInputsFailCleanly) {
        {"--bootstrap", dir_ / "later-format-stub"},
        "record of format 2"},
       {"damaged stub record", {"--bootstrap", dir_ / "damaged-record-stub"}, "damaged stub record"},
+      {"x86-64 stub for aarch64", {"--arch", "aarch64"}, "is built for x86-64, not for aarch64"},
+      {"aarch64 stub for x86-64", {"--bootstrap", dir_ / "aarch64-stub"},
+       "is built for aarch64, not for x86-64"},
+      {"unknown architecture",
+       {"--arch", "arm64"},
+       "--arch takes x86-64 or aarch64, not \"arm64\""},
       {"missing agent", {"--agent", dir_ / "nope.zip"}, "cannot read agent"},
       {"agent not a ZIP", {"--agent", dir_ / "text.txt"}, "is not a ZIP archive"},
       {"agent without top-level install",
@@ -573,32 +591,45 @@ TEST_F(PackTest, BadInputsFailCleanly) {
                      {{"SOURCE_DATE_EPOCH", "yesterday"}});
 }
 
-// Once installed, kv-pack finds the bootstrap without being told.
+// Once installed, kv-pack finds the bootstrap without being told, the one
+// for the architecture asked for.
 TEST_F(PackTest, FindsTheBootstrapBesideItself) {
+  const std::string x86 = bootstrapBinary();
+  const std::string arm = aarch64Stub(dir_ / "aarch64-stub");
+  const std::vector<std::pair<std::string, std::string>> installed = {
+      {"prefix/lib/kv-bootstrap/kv-bootstrap", x86},
+      {"prefix/lib/kv-bootstrap/kv-bootstrap-aarch64", arm}};
   struct Case {
-    std::string packAt, bootstrapAt;
+    std::string packAt, arch;
+    std::vector<std::pair<std::string, std::string>> stubs;  ///< where, which
+    std::string chosen;  ///< the stub the package starts with; empty: none is found
   } cases[] = {
-      {"prefix/bin/kv-pack", "prefix/lib/kv-bootstrap/kv-bootstrap"},
-      {"build/kv-pack", "build/kv-bootstrap"},
-      {"lonely/kv-pack", ""},
+      {"prefix/bin/kv-pack", "", installed, x86},
+      {"prefix/bin/kv-pack", "aarch64", installed, arm},
+      {"build/kv-pack", "", {{"build/kv-bootstrap", x86}}, x86},
+      {"build/kv-pack", "aarch64", {{"build/stub-aarch64/kv-bootstrap", arm}}, arm},
+      // The host build of a build tree serves only its own machine.
+      {"host/kv-pack", "aarch64", {{"host/kv-bootstrap", x86}}, ""},
+      {"lonely/kv-pack", "", {}, ""},
   };
   std::string bundle = makeBundleDir("b");
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.packAt);
+    SCOPED_TRACE(c.packAt + " " + c.arch);
     std::string packCopy = dir_ / c.packAt;
     copyCreatingDirs(packBinary(), packCopy);
-    if (!c.bootstrapAt.empty()) copyCreatingDirs(bootstrapBinary(), dir_ / c.bootstrapAt);
+    for (const auto& [where, which] : c.stubs) copyCreatingDirs(which, dir_ / where);
     std::string output = dir_ / "out.run";
     unlink(output.c_str());
-    ProcessResult packed = runProcess(
-        {{packCopy, "--bundle", bundle, "-o", output}, {{"TMPDIR", tmpDir()}}, {}, "", ""});
-    if (c.bootstrapAt.empty()) {
+    std::vector<std::string> argv = {packCopy, "--bundle", bundle, "-o", output};
+    if (!c.arch.empty()) argv.insert(argv.end(), {"--arch", c.arch});
+    ProcessResult packed = runProcess({argv, {{"TMPDIR", tmpDir()}}, {}, "", ""});
+    if (c.chosen.empty()) {
       EXPECT_EQ(1, packed.exitCode);
       EXPECT_NE(std::string::npos, packed.err.find("--bootstrap")) << packed.err;
       EXPECT_FALSE(fileExists(output));
     } else {
       ASSERT_EQ(0, packed.exitCode) << packed.err;
-      std::string bootstrap = readFile(bootstrapBinary());
+      std::string bootstrap = readFile(c.chosen);
       EXPECT_EQ(0, readFile(output).compare(0, bootstrap.size(), bootstrap));
     }
   }
@@ -665,33 +696,111 @@ TEST_F(PackTest, Zip64RecordsReadBackIntact) {
   }
 }
 
-// A stopped run removes its staging directory and half-written package,
-// then ends by the signal it got.
-TEST_F(PackTest, TerminatedRunLeavesNothingBehind) {
+// A stopped run removes its staging directory and half-written package, then
+// ends by the signal it got: sent to kv-pack, to its whole group as Ctrl-C
+// does, or to zip alone. Under nohup a hangup changes nothing.
+TEST_F(PackTest, StoppedRunLeavesNothingBehind) {
   std::string bundle = dir_ / "big";
   shellOrDie("mkdir '" + bundle + "' && head -c 48M /dev/urandom > '" + bundle + "/noise'");
   std::string output = dir_ / "out.run";
-  Command command{{packBinary(), "--level", "9", "--bootstrap", bootstrapBinary(), "--bundle",
-                   bundle, "-o", output},
-                  {{"TMPDIR", tmpDir()}},
-                  {"SOURCE_DATE_EPOCH"},
-                  "",
-                  ""};
-  int pid = startProcess(command);
-  // Wait until zip is at work in the staging directory.
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  std::vector<std::string> staging;
-  while (std::chrono::steady_clock::now() < deadline) {
-    staging = listDir(tmpDir());
-    if (!staging.empty() && listDir(tmpDir() + "/" + staging[0]).size() >= 2) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  enum Target { kPack, kGroup, kZip };
+  struct Case {
+    const char* what;
+    int signo;
+    Target target;
+    bool nohup;
+  } cases[] = {
+      {"SIGTERM to kv-pack", SIGTERM, kPack, false},
+      {"Ctrl-C", SIGINT, kGroup, false},
+      {"SIGQUIT to zip alone", SIGQUIT, kZip, false},
+      {"hangup under nohup", SIGHUP, kGroup, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // No core file for SIGQUIT, whatever the machine's limit.
+    std::vector<std::string> argv = {"/bin/sh", "-c", "ulimit -c 0 && exec \"$@\"", "sh"};
+    if (c.nohup) argv.emplace_back("/usr/bin/nohup");
+    argv.insert(argv.end(), {packBinary(), "--level", "9", "--bootstrap", bootstrapBinary(),
+                             "--bundle", bundle, "-o", output});
+    int pid = startProcess({argv, {{"TMPDIR", tmpDir()}}, {"SOURCE_DATE_EPOCH"}, "", ""});
+    // Wait until zip is at work in the staging directory.
+    const std::string findZip = "pgrep -g " + std::to_string(pid) + " -x zip || true";
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    std::vector<std::string> staging;
+    std::string zip;
+    while (std::chrono::steady_clock::now() < deadline) {
+      staging = listDir(tmpDir());
+      zip = shellOrDie(findZip);
+      if (!staging.empty() && listDir(tmpDir() + "/" + staging[0]).size() >= 2 && !zip.empty())
+        break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_EQ(1u, staging.size());
+    ASSERT_FALSE(zip.empty()) << "zip never ran";
+    kill(c.target == kPack ? pid : c.target == kGroup ? -pid : std::stoi(zip), c.signo);
+    ProcessResult ended = waitProcess(pid);
+    expectNothingLeftInTmp();
+    if (c.nohup) {
+      EXPECT_EQ(0, ended.exitCode) << "signal " << ended.termSignal;
+      EXPECT_EQ((std::vector<std::string>{"big", "out.run", "tmp"}), listDir(dir_.path()));
+      EXPECT_EQ(0, runTool({"/usr/bin/env", "unzip", "-tqq", output}).exitCode);
+      unlink(output.c_str());
+    } else {
+      EXPECT_EQ(c.signo, ended.termSignal) << "exit code " << ended.exitCode;
+      EXPECT_EQ((std::vector<std::string>{"big", "tmp"}), listDir(dir_.path()));
+    }
   }
-  ASSERT_EQ(1u, staging.size());
-  kill(pid, SIGTERM);
-  ProcessResult ended = waitProcess(pid);
-  EXPECT_EQ(SIGTERM, ended.termSignal);
+}
+
+// zip's and unzip's input and output are set up before they start; when
+// that cannot be done, no package is made.
+TEST_F(PackTest, ChildThatCannotBeSetUpFailsThePack) {
+  std::string bundle = makeBundleDir("b");
+  struct {
+    const char* name;
+    std::vector<std::string> wrapper;
+    std::string fragment;
+  } cases[] = {
+      {"no /dev/null",
+       {sourceDir() + "/tools/private-mounts.sh", "/bin/sh", "-c",
+        "mount -t tmpfs tmpfs /dev && exec \"$@\"", "sh"},
+       "cannot open /dev/null"},
+      {"no file descriptor left", withDescriptorLimit(5), "Too many open files"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> argv = c.wrapper;
+    argv.insert(argv.end(), {packBinary(), "--bootstrap", bootstrapBinary(), "--bundle", bundle,
+                             "-o", dir_ / "out.run"});
+    ProcessResult packed = runProcess({argv, {{"TMPDIR", tmpDir()}}, {}, "", ""});
+    EXPECT_EQ(1, packed.exitCode);
+    EXPECT_EQ(0u, packed.err.find("kv-pack: ")) << packed.err;
+    EXPECT_EQ(packed.err.size() - 1, packed.err.find('\n')) << "one line: " << packed.err;
+    EXPECT_NE(std::string::npos, packed.err.find(c.fragment)) << packed.err;
+    EXPECT_FALSE(fileExists(dir_ / "out.run"));
+    expectNothingLeftInTmp();
+  }
+}
+
+// A caller that left SIGCHLD ignored would have the kernel reap zip before
+// kv-pack could learn how it ended; a zip that failed must still fail the run.
+TEST_F(PackTest, ZipFailureShowsWhateverSignalsTheCallerIgnored) {
+  std::string bin = dir_ / "bin";
+  ASSERT_EQ(0, mkdir(bin.c_str(), 0755));
+  writeFile(bin + "/zip", "#!/bin/sh\nexit 3\n", 0755);
+  ProcessResult packed =
+      runProcess({{"/usr/bin/env", "--ignore-signal=CHLD", "--ignore-signal=PIPE", packBinary(),
+                   "--bootstrap", bootstrapBinary(), "--bundle", makeBundleDir("b"), "-o",
+                   dir_ / "out.run"},
+                  {{"TMPDIR", tmpDir()}, {"PATH", bin + ":/usr/bin:/bin"}},
+                  {},
+                  "",
+                  ""});
+  EXPECT_EQ(1, packed.exitCode);
+  EXPECT_NE(std::string::npos, packed.err.find("zip failed on bundle directory")) << packed.err;
+  EXPECT_NE(std::string::npos, packed.err.find("exit status 3")) << packed.err;
+  EXPECT_FALSE(fileExists(dir_ / "out.run"));
   expectNothingLeftInTmp();
-  EXPECT_EQ((std::vector<std::string>{"big", "tmp"}), listDir(dir_.path()));
 }
 
 // kv-pack --info on real packages and stubs, against readelf and unzip as
@@ -718,6 +827,7 @@ TEST_F(PackTest, InfoTellsWhatAPackageOrStubHolds) {
   writeFile(dir_ / "damaged.run", damaged, 0755);
   std::string laterFormat = changedStub(dir_ / "later-format-stub", kRecordFormatAndOwner,
                                         std::string("\x02\0\0\0kv-bootstrap\0", 17));
+  std::string aarch64 = aarch64Stub(dir_ / "aarch64-stub");
 
   const std::string kDownloaded = "none in the package: downloaded from the agent base URL";
   struct Case {
@@ -728,6 +838,7 @@ TEST_F(PackTest, InfoTellsWhatAPackageOrStubHolds) {
     std::string error;   ///< part of the one line on standard error; none: status 0
   } cases[] = {
       {"bare stub", bootstrapBinary(), bootstrapBinary(), {}, "", "", "", ""},
+      {"stub for aarch64", aarch64, aarch64, {}, "", "", "", ""},
       {"package with a versioned agent",
        withAgent,
        bootstrapBinary(),
@@ -799,11 +910,16 @@ TEST_F(PackTest, InfoTellsWhatAPackageOrStubHolds) {
       EXPECT_EQ(KV_STUB_VERSION, one("version"));
       EXPECT_EQ(KV_STUB_AGENT_BASE_URL, one("agent base URL"));
       EXPECT_EQ("none", one("signing key"));
+      EXPECT_EQ(kPlatformTag, one("platform"));
     } else {
       EXPECT_EQ(c.record, one("record"));
     }
     size_t stubSize = readFile(c.stub).size();
     EXPECT_EQ(std::to_string(stubSize) + " bytes", one("stub size"));
+    std::string machine = shellOrDie("readelf -hW '" + c.stub + "' | sed -n 's/ *Machine: *//p'");
+    if (machine == "AArch64\n") machine = "aarch64";
+    if (machine == "Advanced Micro Devices X86-64\n") machine = "x86-64";
+    EXPECT_EQ(machine, one("machine"));
     EXPECT_EQ(shellOrDie("readelf -dW '" + c.stub +
                          "' | sed -n 's/.*Shared library: \\[\\(.*\\)\\]/\\1/p' | paste -sd ' '"),
               one("needs libraries") + "\n");

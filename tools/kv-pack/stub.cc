@@ -8,8 +8,8 @@
 
 namespace {
 
-// Format 1: NUL-ended "key=value" fields; all three must be there, others are
-// left for later formats to add.
+// Format 1: NUL-ended "key=value" fields; the first three must be there, the
+// platform came later, and fields this kv-pack does not know are skipped.
 bool readFields(const std::string& description, StubRecord* record) {
   bool version = false, url = false, key = false;
   size_t at = 0;
@@ -30,6 +30,8 @@ bool readFields(const std::string& description, StubRecord* record) {
     } else if (name == kStubSigningKeyKey) {
       record->signingKey = value;
       key = true;
+    } else if (name == kStubPlatformKey) {
+      record->platform = value;
     }
   }
   return version && url && key;
@@ -52,20 +54,21 @@ StubRecord findStubRecord(const ElfImage& image) {
   return record;
 }
 
-std::string stubRecordProblem(const StubRecord& record) {
+StubRecordTrouble stubRecordTrouble(const StubRecord& record) {
+  const std::string format = std::to_string(record.format);
   switch (record.state) {
     case StubRecord::kFound:
       break;
     case StubRecord::kMissing:
-      return "is not a kv-bootstrap stub: it carries no stub record";
+      return {"none", "is not a kv-bootstrap stub: it carries no stub record"};
     case StubRecord::kOtherFormat:
-      return "carries a stub record of format " + std::to_string(record.format) +
-             ", which this kv-pack (format " + std::to_string(kStubRecordFormat) +
-             ") cannot read";
+      return {"format " + format + ", which this kv-pack cannot read",
+              "carries a stub record of format " + format + ", which this kv-pack (format " +
+                  std::to_string(kStubRecordFormat) + ") cannot read"};
     case StubRecord::kDamaged:
-      return "carries a damaged stub record";
+      return {"damaged", "carries a damaged stub record"};
   }
-  return "";
+  return {};
 }
 
 bool readStubFile(const std::string& path, const std::string& role, StubFile* stub,

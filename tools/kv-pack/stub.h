@@ -14,6 +14,7 @@ struct StubRecord {
   std::string version;
   std::string agentBaseUrl;
   std::string signingKey;
+  std::string platform;  ///< empty in stubs built before the field
 };
 
 /// The start of a bootstrap file or of a package.
@@ -31,7 +32,12 @@ struct StubFile {
 /// Reads the record from the image's notes.
 StubRecord findStubRecord(const ElfImage& image);
 
-/// What is wrong with a record that is not kFound, to follow "PATH ".
-std::string stubRecordProblem(const StubRecord& record);
+/// What is wrong with a record that is not kFound, in the two forms kv-pack
+/// says it: --info's "record" line, and an error that follows "PATH ".
+struct StubRecordTrouble {
+  std::string shortly;   ///< "none", "damaged", ...
+  std::string sentence;  ///< "is not a kv-bootstrap stub: it carries no stub record", ...
+};
+StubRecordTrouble stubRecordTrouble(const StubRecord& record);
 
 #endif  // KV_TOOLS_KV_PACK_STUB_H_

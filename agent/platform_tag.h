@@ -1,0 +1,16 @@
+#ifndef KV_AGENT_PLATFORM_TAG_H_
+#define KV_AGENT_PLATFORM_TAG_H_
+
+// The platform a bootstrap is built for, as the install agent's URL and the
+// per-user cache name it. An agent may carry native programs, so each
+// processor architecture has a tag of its own: a bootstrap never fetches,
+// caches or runs another architecture's agent.
+#if defined(__x86_64__)
+inline constexpr char kPlatformTag[] = "tux64le";
+#elif defined(__aarch64__) && defined(__AARCH64EL__)
+inline constexpr char kPlatformTag[] = "tuxarm64le";
+#else
+#error "the bootstrap is built for x86-64 and little-endian aarch64 Linux only"
+#endif
+
+#endif  // KV_AGENT_PLATFORM_TAG_H_

@@ -1,0 +1,81 @@
+# The bootstraps that vendors ship, in front of every package: one for x86-64
+# and one for aarch64. Each must start on every Linux of its architecture
+# with glibc 2.17 or later, so it is built against an old glibc: in a Debian
+# 11 root, by the inner build, which tools/build-stub.sh runs there on a
+# read-only view of these sources (for aarch64 with the root's cross
+# toolchain, cmake/aarch64-linux-gnu.cmake). The outer build runs it through
+# a custom command for each and takes the results as KV_STUB and
+# KV_STUB_AARCH64; without one (a sanitizer or fuzz build, or
+# KV_OUTER_STUB_BUILD=OFF) KV_STUB is the host-built kv-bootstrap and there is
+# no KV_STUB_AARCH64.
+
+# Sources of the inner build alone.
+set(kv_inner_stub_sources ${CMAKE_SOURCE_DIR}/bootstrap/terminate_handler.cc)
+
+if(KV_INNER_STUB_BUILD)
+  # At load time the shipped bootstrap needs only the C library: the C++
+  # runtime travels inside it.
+  target_link_options(kv-bootstrap PRIVATE -static-libstdc++ -static-libgcc)
+  # A terminate handler without the runtime's demangler (see the file).
+  target_sources(kv-bootstrap PRIVATE ${kv_inner_stub_sources})
+  # libpthread from the start: before glibc 2.25, a program without it that
+  # dlopen()s a library linked with it (libcurl) can corrupt its heap. glibc
+  # 2.34 and later keep libpthread.so.0 as an empty library.
+  target_link_options(kv-bootstrap PRIVATE "SHELL:-Wl,--no-as-needed -lpthread -Wl,--as-needed")
+  return()
+endif()
+
+# Every source file that `target` is compiled from, its libraries' included,
+# as absolute paths: the inner build compiles the same files.
+function(kv_sources_of target out)
+  get_target_property(sources ${target} SOURCES)
+  get_target_property(dir ${target} SOURCE_DIR)
+  set(found "")
+  foreach(source IN LISTS sources)
+    if(NOT IS_ABSOLUTE "${source}")
+      set(source "${dir}/${source}")
+    endif()
+    list(APPEND found "${source}")
+  endforeach()
+  get_target_property(libraries ${target} LINK_LIBRARIES)
+  foreach(library IN LISTS libraries)
+    if(TARGET "${library}")
+      kv_sources_of(${library} more)
+      list(APPEND found ${more})
+    endif()
+  endforeach()
+  list(REMOVE_DUPLICATES found)
+  set(${out} ${found} PARENT_SCOPE)
+endfunction()
+
+file(GLOB kv_stub_headers CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bootstrap/*.h
+     ${CMAKE_SOURCE_DIR}/agent/*.h ${CMAKE_SOURCE_DIR}/launch/*.h)
+
+# Makes OUT_DIR/kv-bootstrap for `arch` (x86-64 or aarch64) in the inner
+# build, with the agent public key `key`: the shipped build of `bootstrap`,
+# the host target built from the same sources with the same key.
+function(kv_add_shipped_stub out_dir key bootstrap arch)
+  kv_sources_of(${bootstrap} inputs)
+  add_custom_command(
+    OUTPUT ${out_dir}/kv-bootstrap
+    COMMAND ${CMAKE_SOURCE_DIR}/tools/build-stub.sh ${CMAKE_SOURCE_DIR} ${out_dir} ${arch}
+            -DKV_AGENT_BASE_URL=${KV_AGENT_BASE_URL} -DKV_AGENT_PUBLIC_KEY=${key}
+    DEPENDS ${inputs} ${kv_inner_stub_sources} ${kv_stub_headers} CMakeLists.txt
+            cmake/AgentPublicKey.cmake cmake/ShippedStub.cmake cmake/aarch64-linux-gnu.cmake
+            tools/build-stub.sh tools/stub-root.sh
+    COMMENT "Building the shipped ${arch} bootstrap in the Debian 11 root (${out_dir})"
+    VERBATIM)
+endfunction()
+
+if(KV_OUTER_STUB_BUILD)
+  set(KV_STUB ${CMAKE_BINARY_DIR}/stub/kv-bootstrap)
+  kv_add_shipped_stub(${CMAKE_BINARY_DIR}/stub "${KV_AGENT_PUBLIC_KEY}" kv-bootstrap x86-64)
+  add_custom_target(kv-stub ALL DEPENDS ${KV_STUB})
+  set(KV_STUB_AARCH64 ${CMAKE_BINARY_DIR}/stub-aarch64/kv-bootstrap)
+  kv_add_shipped_stub(${CMAKE_BINARY_DIR}/stub-aarch64 "${KV_AGENT_PUBLIC_KEY}" kv-bootstrap
+                      aarch64)
+  add_custom_target(kv-stub-aarch64 ALL DEPENDS ${KV_STUB_AARCH64})
+else()
+  set(KV_STUB $<TARGET_FILE:kv-bootstrap>)
+  set(KV_STUB_AARCH64 "")
+endif()
