@@ -97,6 +97,14 @@ class ShippedStubTest : public testing::Test {
     return runProcess(command);
   }
 
+  // nginx's requests so far, joined by commas.
+  std::string requestsAnswered() const {
+    std::string requests;
+    for (const std::string& request : nginx_.accessLogRequests())
+      requests += (requests.empty() ? "" : ",") + request;
+    return requests;
+  }
+
   // The host build and the shipped one, once each.
   static std::vector<std::string> bootstraps() {
     std::vector<std::string> both = {bootstrapBinary()};
@@ -146,10 +154,7 @@ TEST_F(ShippedStubTest, DownloadsWithTheOldestLibcurl) {
       EXPECT_EQ(0, result.exitCode) << result.err;
       EXPECT_EQ("", result.err);
       EXPECT_EQ(2u, readRecordedArgs(tmp_ / "served.record").size());
-      std::string requests;
-      for (const std::string& request : nginx_.accessLogRequests())
-        requests += (requests.empty() ? "" : ",") + request;
-      EXPECT_EQ(expected, requests);
+      EXPECT_EQ(expected, requestsAnswered());
       expectNewerOptionRefused();
     }
   }
@@ -277,10 +282,7 @@ TEST_F(ShippedStubTest, RunsInADebian11Root) {
     EXPECT_EQ(0, fetching.exitCode) << fetching.err;
     EXPECT_EQ("", fetching.err);
     EXPECT_EQ(4u, readRecordedArgs(tmp_ / "served.record").size());
-    std::string requests;
-    for (const std::string& request : nginx_.accessLogRequests())
-      requests += (requests.empty() ? "" : ",") + request;
-    EXPECT_EQ(expected, requests);
+    EXPECT_EQ(expected, requestsAnswered());
   }
   EXPECT_EQ(std::vector<std::string>{}, listDir(tmp_ / "tmp")) << "a work directory was left";
 }
