@@ -53,30 +53,15 @@ class Arm64StubTest : public testing::Test {
   // of its own when `hidden` names libraries to take out of the arm64 root.
   Command armRun(const std::string& package, const std::vector<std::string>& hidden = {}) {
     Command command;
-    if (!hidden.empty()) {
-      // An overlay whose top layer holds a whiteout for each library: the
-      // root's library directory then lacks them, as a system without them would.
-      const std::string lib = root_ + "/usr/lib/aarch64-linux-gnu";
-      std::string script = "rm -rf \"$0/hide\" && mkdir \"$0/hide\" && cd \"$0/hide\"";
-      for (const std::string& name : hidden) script += " && mknod " + name + " c 0 0";
-      script += " && mount -t overlay overlay -o \"lowerdir=$0/hide:$1\" \"$1\" && shift && "
-                "exec \"$@\"";
-      command.argv = {sourceDir() + "/tools/private-mounts.sh", "/bin/sh", "-c", script,
-                      tmp_.path(), lib};
-    }
-    command.argv.insert(command.argv.end(), {qemu_, "-L", root_, package, "-mode", "silent"});
+    command.argv = {qemu_, "-L", root_, package, "-mode", "silent"};
+    if (!hidden.empty())
+      command.argv = withFilesMissing(root_ + "/usr/lib/aarch64-linux-gnu", hidden, {}, tmp_.path(),
+                                      command.argv);
     command.setEnv = {{"HOME", tmp_ / "home"},
                       {"KV_INTERNAL_INSTALL_AGENT_URL", nginx_.url("/agent")}};
     command.workDir = tmp_.path();  // where a signal's core file would go
     command.privateTmp = runTmpDir();
     return command;
-  }
-
-  std::string requests() {
-    std::string joined;
-    for (const std::string& request : nginx_.accessLogRequests())
-      joined += (joined.empty() ? "" : ",") + request;
-    return joined;
   }
 
   void expectNoWorkDirLeft() { EXPECT_EQ(std::vector<std::string>{}, newWorkDirs(workDirsBefore_)); }
@@ -117,7 +102,7 @@ TEST_F(Arm64StubTest, PackageWithItsAgentInstalls) {
   ASSERT_EQ(4u, args.size());
   EXPECT_EQ("-installbundle", args[0]);
   EXPECT_EQ("silent", args[3]);
-  EXPECT_EQ("", requests());
+  EXPECT_EQ("", nginx_.joinedAccessLog());
   expectNoWorkDirLeft();
 }
 
@@ -135,7 +120,7 @@ TEST_F(Arm64StubTest, DownloadedAgentIsCachedUnderItsOwnPlatform) {
     EXPECT_EQ(0, run.exitCode) << run.err;
     EXPECT_EQ("", run.err);
     EXPECT_EQ(4u, readRecordedArgs(tmp_ / "served.record").size());
-    EXPECT_EQ(expected, requests());
+    EXPECT_EQ(expected, nginx_.joinedAccessLog());
   }
   EXPECT_TRUE(fileExists(tmp_ / "home" + kArm64Cache + "installagent/install"));
   EXPECT_FALSE(fileExists(tmp_ / "home/.korvex/installagent/V7031c/tux64le"));
@@ -157,7 +142,7 @@ TEST_F(Arm64StubTest, WithoutLibcurlOnlyTheCarriedAgentInstalls) {
   EXPECT_EQ(0u, fetching.err.find(start)) << fetching.err;
   EXPECT_NE(std::string::npos, fetching.err.find("libcurl is not installed")) << fetching.err;
   EXPECT_TRUE(endsWith(fetching.err, "\nInstallation failed.\n")) << fetching.err;
-  EXPECT_EQ("", requests());
+  EXPECT_EQ("", nginx_.joinedAccessLog());
   EXPECT_FALSE(fileExists(tmp_ / "home/.korvex")) << "nothing may be left in the cache";
   expectNoWorkDirLeft();
 }

@@ -172,6 +172,13 @@ std::vector<std::string> NginxServer::accessLogRequests() const {
   return requests;
 }
 
+std::string NginxServer::joinedAccessLog() const {
+  std::string joined;
+  for (const std::string& request : accessLogRequests())
+    joined += (joined.empty() ? "" : ",") + request;
+  return joined;
+}
+
 void NginxServer::clearAccessLog() {
   syncAccessLog();
   // nginx appends, so the next line lands at the start of the emptied file.

@@ -45,6 +45,8 @@ class NginxServer {
   /// first, as "METHOD URI STATUS", e.g. "HEAD /agent 200". Over http it
   /// first makes sure nginx has logged every request it has answered.
   std::vector<std::string> accessLogRequests() const;
+  /// The same, joined by commas into one text: "HEAD /agent 200,GET /agent 200".
+  std::string joinedAccessLog() const;
   void clearAccessLog();
 
   /// nginx's error log, for messages of failed tests.

@@ -59,50 +59,25 @@ class ShippedStubTest : public testing::Test {
     return dir;
   }
 
-  // Runs a package in a mount namespace of its own, in which the libraries
-  // named in `hidden` are not installed, as far as the loader can tell, and
-  // those in `broken` are installed but empty. Their directory (one for all)
-  // is replaced by a view that links to everything else in it.
+  // Runs a package as on a system where the libraries named in `hidden` are
+  // not installed and those in `broken` are installed but empty (all of them
+  // in one directory).
   ProcessResult runWithout(const std::vector<std::string>& hidden, const std::string& package,
                            const std::vector<std::string>& broken = {}) {
-    static const char kScript[] = R"(
-      dir=$1 stage=$(mktemp -d "$2/libraries.XXXXXX") || exit 125
-      shift 2
-      mkdir "$stage/real" "$stage/view" && mount --bind "$dir" "$stage/real" &&
-        mount -t tmpfs tmpfs "$stage/view" && cp -as "$stage/real/." "$stage/view/" || exit 125
-      while [ "$1" != -- ]; do rm "$stage/view/$1" || exit 125; shift; done
-      shift
-      mount --bind "$stage/view" "$dir" || exit 125
-      while [ "$1" != -- ]; do mount --bind /dev/null "$dir/$1" || exit 125; shift; done
-      shift
-      exec "$@")";
     std::string dir;
-    Command command;
-    command.argv = {sourceDir() + "/tools/private-mounts.sh", "/bin/sh", "-c", kScript, "sh", "",
-                    tmp_.path()};
     for (const auto* names : {&hidden, &broken}) {
       for (const std::string& name : *names) {
         const std::string path = libraryDirOf(name.c_str());
         EXPECT_TRUE(dir.empty() || dir == path) << name << " is not in " << dir;
         dir = path;
-        command.argv.push_back(name);
       }
-      command.argv.push_back("--");
     }
-    command.argv[5] = dir;
-    command.argv.push_back(package);
+    Command command;
+    command.argv = withFilesMissing(dir, hidden, broken, tmp_.path(), {package});
     command.setEnv = {{"HOME", tmp_ / "home"},
                       {"KV_INTERNAL_INSTALL_AGENT_URL", nginx_.url("/agent")}};
     command.privateTmp = runTmpDir();
     return runProcess(command);
-  }
-
-  // nginx's requests so far, joined by commas.
-  std::string requestsAnswered() const {
-    std::string requests;
-    for (const std::string& request : nginx_.accessLogRequests())
-      requests += (requests.empty() ? "" : ",") + request;
-    return requests;
   }
 
   // The host build and the shipped one, once each.
@@ -154,7 +129,7 @@ TEST_F(ShippedStubTest, DownloadsWithTheOldestLibcurl) {
       EXPECT_EQ(0, result.exitCode) << result.err;
       EXPECT_EQ("", result.err);
       EXPECT_EQ(2u, readRecordedArgs(tmp_ / "served.record").size());
-      EXPECT_EQ(expected, requestsAnswered());
+      EXPECT_EQ(expected, nginx_.joinedAccessLog());
       expectNewerOptionRefused();
     }
   }
@@ -282,7 +257,7 @@ TEST_F(ShippedStubTest, RunsInADebian11Root) {
     EXPECT_EQ(0, fetching.exitCode) << fetching.err;
     EXPECT_EQ("", fetching.err);
     EXPECT_EQ(4u, readRecordedArgs(tmp_ / "served.record").size());
-    EXPECT_EQ(expected, requestsAnswered());
+    EXPECT_EQ(expected, nginx_.joinedAccessLog());
   }
   EXPECT_EQ(std::vector<std::string>{}, listDir(tmp_ / "tmp")) << "a work directory was left";
 }

@@ -44,6 +44,30 @@ bool waitUntilWaitingForLock(int pid) {
   return waitUntil([&] { return readFile("/proc/locks").find(waiter) != std::string::npos; }, 30000);
 }
 
+std::vector<std::string> withFilesMissing(const std::string& dir,
+                                          const std::vector<std::string>& hidden,
+                                          const std::vector<std::string>& broken,
+                                          const std::string& scratch,
+                                          const std::vector<std::string>& command) {
+  static const char kScript[] = R"(
+    dir=$1 top=$(mktemp -d "$2/whiteouts.XXXXXX") || exit 125
+    shift 2
+    while [ "$1" != -- ]; do mknod "$top/$1" c 0 0 || exit 125; shift; done
+    shift
+    mount -t overlay overlay -o "lowerdir=$top:$dir" "$dir" || exit 125
+    while [ "$1" != -- ]; do mount --bind /dev/null "$dir/$1" || exit 125; shift; done
+    shift
+    exec "$@")";
+  std::vector<std::string> argv = {sourceDir() + "/tools/private-mounts.sh", "/bin/sh", "-c",
+                                   kScript, "sh", dir, scratch};
+  for (const auto* names : {&hidden, &broken}) {
+    argv.insert(argv.end(), names->begin(), names->end());
+    argv.push_back("--");
+  }
+  argv.insert(argv.end(), command.begin(), command.end());
+  return argv;
+}
+
 namespace {
 
 uint32_t readLittleEndian(const std::string& bytes, size_t at, int width) {

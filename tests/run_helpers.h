@@ -29,6 +29,16 @@ std::string pathOutsideRun(const std::string& pathInRun);
 /// holds, as /proc/locks shows it; false when that does not happen in 30 s.
 bool waitUntilWaitingForLock(int pid);
 
+/// argv that runs `command` as on a system where the files `hidden` are not
+/// in directory `dir` and the files `broken` there are empty: in a mount
+/// namespace of its own (needs root), with an overlay on dir whose top layer,
+/// made under `scratch`, holds a whiteout for each hidden file.
+std::vector<std::string> withFilesMissing(const std::string& dir,
+                                          const std::vector<std::string>& hidden,
+                                          const std::vector<std::string>& broken,
+                                          const std::string& scratch,
+                                          const std::vector<std::string>& command);
+
 /// Offset and length of a member's data inside a package (found by reading
 /// its local header); both 0 when the member is not there.
 struct MemberData {
