@@ -3,10 +3,13 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "agent/agent_url.h"
 #include "agent/platform_tag.h"
+#include "agent/signature_check.h"
 #include "bootstrap/package_layout.h"
 #include "bootstrap/paths.h"
 #include "bootstrap/stream_handles.h"
+#include "bootstrap/stub_record.h"
 
 #ifndef KV_AGENT_BASE_URL
 #error "KV_AGENT_BASE_URL must name the scheme and host the install agent is downloaded from"
@@ -17,28 +20,30 @@ namespace {
 const char kReleaseLabel[] = "V7031c";
 const char kAgentDirName[] = "installagent";
 
-#ifdef KV_AGENT_SIGNED
-// A build that checks signatures keeps a cache of its own for its key: an
-// agent stored by a build without the key, or with another one, was never
-// verified by this one, and must not run because the server's tag matches.
-const char kKeyedCacheDir[] = "signed-" KV_AGENT_KEY_ID;
-#endif
+const char kUrlVariable[] = "KV_INTERNAL_INSTALL_AGENT_URL";
 
-// The cache root below HOME.
+// The cache root below HOME for the agents of the build's own URL.
 std::string cacheSubdir(const std::string& separator) {
-  std::string subdir = ".korvex" + separator + kAgentDirName + separator + kReleaseLabel +
-                       separator + kPlatformTag + separator;
-#ifdef KV_AGENT_SIGNED
-  subdir += kKeyedCacheDir + separator;
-#endif
-  return subdir;
+  return ".korvex" + separator + kAgentDirName + separator + kReleaseLabel + separator +
+         kPlatformTag + separator;
 }
 
 // A vendor may write the base with a trailing slash; the file name brings its own.
-std::string agentBaseUrl() {
-  std::string base = KV_AGENT_BASE_URL;
+std::string withoutTrailingSlashes(std::string base) {
   while (!base.empty() && base.back() == '/') base.pop_back();
   return base;
+}
+
+std::string agentUrlFrom(const std::string& base) {
+  return withoutTrailingSlashes(base) + "/pi_install_agent_pi_" + kReleaseLabel + "_" + kPlatformTag;
+}
+
+// The base URL of the package: the record's slot, as kv-pack set it. One
+// damaged by hand reads as far as its room; the run refuses it before any
+// use (agent_settings.h).
+std::string packageAgentBaseUrl() {
+  const std::string slot = ownAgentBaseUrlSlot();
+  return slot.substr(0, slot.find('\0'));
 }
 
 AgentPaths buildAgentPaths() {
@@ -50,7 +55,8 @@ AgentPaths buildAgentPaths() {
       joiner,
       kPlatformTag,
       kAgentZipName,
-      agentBaseUrl() + "/pi_install_agent_pi_" + kReleaseLabel + joiner + kPlatformTag,
+      agentUrlFrom(packageAgentBaseUrl()),
+      agentUrlFrom(KV_AGENT_BASE_URL),
       kAgentDirName,
       cacheSubdir(separator),
       ".validatestring",
@@ -62,11 +68,29 @@ AgentPaths buildAgentPaths() {
 
 const AgentPaths kAgentPaths = buildAgentPaths();
 
+std::string installAgentUrl() {
+  const char* url = getenv(kUrlVariable);
+  return url != nullptr ? url : kAgentPaths.kAgentUrl;
+}
+
+std::string agentSourceDirName(const std::string& agentUrl) {
+  return agentUrl == kAgentPaths.kBuiltInAgentUrl ? "" : "url-" + stableHashText(agentUrl) + "/";
+}
+
+std::string agentCacheSubdir() {
+  std::string subdir = kAgentPaths.kCacheSubdir + agentSourceDirName(installAgentUrl());
+  // An agent stored by a bootstrap without the key, or with another one, was
+  // never verified with this one, and must not run because the server's tag
+  // matches.
+  if (!agentKeyId().empty()) subdir += "signed-" + agentKeyId() + kAgentPaths.kPathSeparator;
+  return subdir;
+}
+
 std::string agentCacheRoot() {
   const char* home = getenv("HOME");
   std::string root = (home != nullptr && home[0] != '\0') ? home : "/tmp";
   if (root.back() != '/') root += kAgentPaths.kPathSeparator;
-  return root + kAgentPaths.kCacheSubdir;
+  return root + agentCacheSubdir();
 }
 
 std::string installScriptPath(const std::string& dir) {

@@ -11,10 +11,12 @@ struct AgentPaths {
   const std::string kNameJoiner;
   const std::string kPlatformTag;
   const std::string kAgentZipName;
+  /// The package's own agent URL, from the base in the bootstrap's record.
   const std::string kAgentUrl;
+  /// The agent URL of the base the bootstrap was built with.
+  const std::string kBuiltInAgentUrl;
   const std::string kAgentDirName;
-  /// ".korvex/installagent/<release>/<platform>/", followed by "signed-<key id>/"
-  /// in a build that checks signatures.
+  /// ".korvex/installagent/<release>/<platform>/"
   const std::string kCacheSubdir;
   const std::string kValidateFileName;
   const std::string kETagPrefix;
@@ -26,7 +28,19 @@ extern const AgentPaths kAgentPaths;
 /// "ETag: ..." line without its final line feed (so usually ending in '\r').
 using ValidateString = std::string;
 
-/// $HOME (or /tmp when HOME is unset or empty) + "/" + the cache subdirectory.
+/// $KV_INTERNAL_INSTALL_AGENT_URL when it is set (even empty), else the package's URL.
+std::string installAgentUrl();
+
+/// "" for the built-in agent URL; for any other, "url-<hash of the URL>/":
+/// agents from different servers may carry the same tag, so each URL keeps
+/// a cache of its own.
+std::string agentSourceDirName(const std::string& agentUrl);
+
+/// The cache below HOME: the cache subdirectory + the directory of the agent
+/// URL in use + "signed-<key id>/" when agents are checked with a key.
+std::string agentCacheSubdir();
+
+/// $HOME (or /tmp when HOME is unset or empty) + "/" + agentCacheSubdir().
 std::string agentCacheRoot();
 
 /// dir + "/" (unless dir is empty or ends with one) + "install".

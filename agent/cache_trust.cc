@@ -17,7 +17,7 @@ const char kLockFileName[] = ".lock";
 // below HOME, then the agent directory and the files in the cache the run uses.
 std::vector<std::string> pathsToTrust() {
   const std::string root = agentCacheRoot();
-  const std::string& subdir = kAgentPaths.kCacheSubdir;
+  const std::string subdir = agentCacheSubdir();
   const std::string home = root.substr(0, root.size() - subdir.size());
   std::vector<std::string> paths;
   for (size_t slash = subdir.find('/'); slash != std::string::npos; slash = subdir.find('/', slash + 1))

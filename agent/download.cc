@@ -1,6 +1,7 @@
 #include "agent/download.h"
 
 #include <strings.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
@@ -11,19 +12,13 @@
 
 #include "agent/agent_paths.h"
 #include "agent/curl_library.h"
+#include "agent/signature_check.h"
 #include "bootstrap/interrupt.h"
 #include "bootstrap/paths.h"
 #include "bootstrap/stream_handles.h"
 
-#ifdef KV_AGENT_SIGNED
-#include <unistd.h>
-
-#include "agent/signature_check.h"
-#endif
 
 namespace {
-
-const char kUrlVariable[] = "KV_INTERNAL_INSTALL_AGENT_URL";
 
 using CurlHandle = std::unique_ptr<CURL, void (*)(CURL*)>;
 
@@ -115,11 +110,6 @@ size_t headerCallback(char* line, size_t size, size_t count, void* buffer) {
 
 size_t writeCallback(char* data, size_t size, size_t count, void* file) {
   return fwrite(data, 1, size * count, static_cast<FILE*>(file));
-}
-
-std::string installAgentUrl() {
-  const char* url = getenv(kUrlVariable);
-  return url != nullptr ? url : kAgentPaths.kAgentUrl;
 }
 
 const CurlLibrary* curlLibraryFor(const std::string& url, ReportFn report) {
@@ -225,14 +215,12 @@ bool fetchAgentArchive(const std::string& url, const std::string& destPath, Repo
     report(downloadFailure(url, strerror(errno)), true);
     return false;
   }
-#ifdef KV_AGENT_SIGNED
   // Nothing of a download is trusted before its signature is checked: not its
   // tag, not its contents.
   if (!verifyAgentArchive(lib, curl.get(), url, destPath, cacheRoot, report)) {
     unlink(destPath.c_str());
     return false;
   }
-#endif
 
   curl.reset();
   writeValidateString(cacheRoot, tagLine);

@@ -23,9 +23,6 @@ struct TransferLimits {
   CURL* (*newHandle)() = nullptr;
 };
 
-/// $KV_INTERNAL_INSTALL_AGENT_URL when it is set (even empty), else the built-in URL.
-std::string installAgentUrl();
-
 /// libcurl, loaded for a download from url; nullptr after reporting that it
 /// cannot be loaded.
 const CurlLibrary* curlLibraryFor(const std::string& url, ReportFn report);
@@ -36,8 +33,8 @@ const CurlLibrary* curlLibraryFor(const std::string& url, ReportFn report);
 std::string transferFailureReason(const CurlLibrary& lib, CURL* curl, const std::string& url,
                                   CURLcode code);
 
-/// Fetches the agent archive from $KV_INTERNAL_INSTALL_AGENT_URL (when set, even
-/// empty) or the built-in URL. See fetchAgentArchive().
+/// Fetches the agent archive from installAgentUrl() (agent_paths.h). See
+/// fetchAgentArchive().
 bool downloadInstallAgent(const std::string& destPath, ReportFn report);
 
 /// Asks the server for the archive's entity tag; when the cached agent is not

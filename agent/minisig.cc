@@ -9,6 +9,7 @@ const char kUntrustedPrefix[] = "untrusted comment: ";
 const char kTrustedPrefix[] = "trusted comment: ";
 const size_t kSignatureLineBytes = 2 + 8 + 64;
 const size_t kGlobalLineBytes = 64;
+const size_t kPublicKeyLineBytes = 2 + 8 + 32;
 
 int base64Value(char c) {
   if (c >= 'A' && c <= 'Z') return c - 'A';
@@ -115,4 +116,34 @@ bool parseMinisignSignature(const std::string& text, MinisignSignature* signatur
   }
   copyBytes(bytes, 0, &signature->globalSignature);
   return true;
+}
+
+bool parseMinisignPublicKey(const std::string& text, MinisignPublicKey* key, std::string* why) {
+  std::vector<std::string> lines = splitLines(text);
+  std::string comment;
+  if (lines.size() == 2 && readComment(lines[0], kUntrustedPrefix, &comment)) lines.erase(lines.begin());
+  std::string bytes;
+  if (lines.size() != 1 || !readBase64Line(lines[0], kPublicKeyLineBytes, &bytes)) {
+    *why = "it is neither a minisign.pub file nor its key line (56 base64 characters, starting with RW)";
+    return false;
+  }
+  // "Ed": minisign's only public key algorithm, Ed25519.
+  if (bytes.compare(0, 2, "Ed") != 0) {
+    *why = "its key is not an Ed25519 key (a minisign key line starts with RW)";
+    return false;
+  }
+  key->line = lines[0];
+  copyBytes(bytes, 2, &key->keyId);
+  copyBytes(bytes, 10, &key->key);
+  return true;
+}
+
+std::string keyIdText(const std::array<uint8_t, 8>& keyId) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string hex;
+  for (size_t i = keyId.size(); i-- > 0;) {
+    hex += kDigits[keyId[i] >> 4];
+    hex += kDigits[keyId[i] & 0xf];
+  }
+  return hex;
 }

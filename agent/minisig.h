@@ -33,6 +33,22 @@ struct MinisignSignature {
 bool parseMinisignSignature(const std::string& text, MinisignSignature* signature,
                             std::string* why);
 
+/// A minisign public key: the second line of minisign.pub.
+struct MinisignPublicKey {
+  std::string line;                 ///< the 56 base64 characters
+  std::array<uint8_t, 8> keyId{};
+  std::array<uint8_t, 32> key{};    ///< Ed25519
+};
+
+/// Reads a public key from a whole minisign.pub (an "untrusted comment: "
+/// line, then the key line) or from the key line alone, a final line feed
+/// allowed either way: 56 base64 characters that decode to "Ed", the key id
+/// and the Ed25519 key. False with *why when it is not one.
+bool parseMinisignPublicKey(const std::string& text, MinisignPublicKey* key, std::string* why);
+
+/// A key id as minisign prints it: 16 upper-case hex digits, last byte first.
+std::string keyIdText(const std::array<uint8_t, 8>& keyId);
+
 /// Strict standard base64: padded to a multiple of four, no other bytes, unused
 /// bits zero. False when text is not such an encoding.
 bool decodeBase64(const std::string& text, std::string* bytes);

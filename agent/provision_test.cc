@@ -22,7 +22,6 @@
 
 namespace {
 
-const char kCacheRel[] = "/.korvex/installagent/V7031c/tux64le/";
 
 class AgentSourceTest : public testing::Test {
  protected:
@@ -40,7 +39,7 @@ class AgentSourceTest : public testing::Test {
     mkdir(dir.c_str(), 0755);
     return dir;
   }
-  std::string cacheRoot() const { return home() + kCacheRel; }
+  std::string cacheRoot() const { return agentCacheRootFor(home(), agentUrl()); }
   std::string agentUrl() const { return nginx_.url("/agent"); }
 
   // Serves an agent that records its arguments into record(tag).
@@ -295,7 +294,7 @@ TEST_F(AgentSourceTest, CacheOfAnotherUserIsNeverUsed) {
   serveAgent("served");
 
   // Another user plants an agent that the server's tag makes current.
-  std::string planted = sharedTmp + kCacheRel;
+  std::string planted = agentCacheRootFor(sharedTmp, agentUrl());
   shellOrDie("mkdir -p " + planted + "installagent");
   writeFile(planted + "installagent/install", "touch /tmp/planted-ran\n", 0755);
   writeFile(planted + ".validatestring", "ETag: " + NginxServer::expectedETag(www() + "/agent") + "\r");
@@ -366,7 +365,7 @@ TEST_F(AgentSourceTest, CacheThatCannotBeCreatedIsToldBeforeAnyDownload) {
   std::string readOnly = tmp_ / "read-only";
   std::string foreign = tmp_ / "foreign";
   shellOrDie("mkdir -m 0755 " + readOnly + " " + foreign);
-  const std::string cacheDir = "/.korvex/installagent/V7031c/tux64le/installagent: ";
+  const std::string cacheDir = agentCacheRootFor("", agentUrl()) + "installagent: ";
   const std::string fix = ". Set HOME to a directory of your own that you can write to.\nInstallation failed.\n";
 
   Command command;
@@ -448,4 +447,58 @@ TEST_F(AgentSourceTest, HttpsAgentUrlIsRedirectedToHttpsOnly) {
   EXPECT_EQ(0, followed.exitCode) << followed.err;
   EXPECT_EQ("", followed.err);
   EXPECT_EQ(2u, readRecordedArgs(record("tls")).size());
+}
+
+// Packages set their agent server at pack time, and two vendors' servers may
+// send the same tag for different agents, as nginx makes it from a file's
+// time and size: each URL keeps a cache of its own, and a run pointed
+// elsewhere by the environment leaves the package's own cache as it was.
+TEST_F(AgentSourceTest, EachAgentUrlKeepsItsOwnCache) {
+  const std::string file = "/pi_install_agent_pi_V7031c_tux64le";
+  for (const char* vendor : {"a", "b"}) {
+    const std::string served = www() + "/" + vendor + file;
+    makeAgentZip(tmp_ / "agent.zip", probeAgentScript(record(vendor)));
+    shellOrDie("mkdir -p " + www() + "/" + vendor + " && mv " + (tmp_ / "agent.zip") + " " + served +
+               " && touch -d @1000000000 " + served);
+    makePackage({tmp_ / (std::string(vendor) + ".run"), {{"a.txt", "a\n"}}, "", "", "",
+                 nginx_.url(std::string("/") + vendor + "/")});
+  }
+  ASSERT_EQ(NginxServer::expectedETag(www() + "/a" + file),
+            NginxServer::expectedETag(www() + "/b" + file));
+  auto runOwn = [&](const char* vendor, const std::map<std::string, std::string>& env = {}) {
+    for (const char* name : {"a", "b"}) unlink(record(name).c_str());
+    Command command;
+    command.argv = {tmp_ / (std::string(vendor) + ".run")};
+    command.setEnv = env;
+    command.setEnv["HOME"] = home();
+    command.unsetEnv = {"KV_INTERNAL_INSTALL_AGENT_URL", "__KV_BOOTSTRAP_INSTALLER_UNITTEST__"};
+    command.privateTmp = runTmpDir();
+    nginx_.clearAccessLog();
+    return runProcess(command);
+  };
+  for (const char* vendor : {"a", "b"}) {
+    SCOPED_TRACE(vendor);
+    ProcessResult result = runOwn(vendor);
+    EXPECT_EQ(0, result.exitCode) << result.err;
+    EXPECT_TRUE(fileExists(record(vendor))) << "each package runs its own vendor's agent";
+    EXPECT_EQ((std::vector<std::string>{std::string("HEAD /") + vendor + file + " 200",
+                                        std::string("GET /") + vendor + file + " 200"}),
+              requests());
+  }
+  ProcessResult again = runOwn("a");
+  EXPECT_TRUE(fileExists(record("a"))) << again.err;
+  EXPECT_EQ(std::vector<std::string>{"HEAD /a" + file + " 200"}, requests());
+
+  // A staging agent, fetched through the environment, has a cache of its own.
+  const std::string ownCache = agentCacheRootFor(home(), nginx_.url("/a" + file));
+  const std::string tag = readFile(ownCache + ".validatestring");
+  shellOrDie("mkdir -p " + www() + "/staging && cp " + www() + "/b" + file + " " + www() + "/staging/agent");
+  ProcessResult staging =
+      runOwn("a", {{"KV_INTERNAL_INSTALL_AGENT_URL", nginx_.url("/staging/agent")}});
+  EXPECT_EQ(0, staging.exitCode) << staging.err;
+  EXPECT_TRUE(fileExists(record("b")));
+  EXPECT_EQ(tag, readFile(ownCache + ".validatestring"));
+  ProcessResult own = runOwn("a");
+  EXPECT_TRUE(fileExists(record("a"))) << own.err;
+  EXPECT_EQ(std::vector<std::string>{"HEAD /a" + file + " 200"}, requests());
 }

@@ -17,22 +17,23 @@
 #include "agent/signing_time.h"
 #include "bootstrap/interrupt.h"
 #include "bootstrap/stream_handles.h"
-
-#if !defined(KV_AGENT_PUBLIC_KEY_BYTES) || !defined(KV_AGENT_KEY_ID)
-#error "KV_AGENT_PUBLIC_KEY_BYTES and KV_AGENT_KEY_ID come from the build's KV_AGENT_PUBLIC_KEY"
-#endif
-
-const char kAgentKeyId[] = KV_AGENT_KEY_ID;
+#include "bootstrap/stub_record.h"
 
 namespace {
 
-// The decoded public key line: "Ed", the key id, the Ed25519 key. The build
-// has checked its form.
-constexpr uint8_t kPublicKeyLine[] = {KV_AGENT_PUBLIC_KEY_BYTES};
-static_assert(sizeof kPublicKeyLine == 2 + 8 + crypto_sign_PUBLICKEYBYTES,
-              "a minisign public key line holds 42 bytes");
-const uint8_t* const kKeyId = kPublicKeyLine + 2;
-const uint8_t* const kPublicKey = kPublicKeyLine + 10;
+// The key in use; none until useAgentKey() takes one.
+struct AgentKey {
+  bool set = false;
+  MinisignPublicKey key;
+  std::string id;
+};
+AgentKey& agentKey() {
+  static AgentKey key;
+  return key;
+}
+
+static_assert(sizeof(MinisignPublicKey::key) == crypto_sign_PUBLICKEYBYTES,
+              "a minisign public key is an Ed25519 key");
 
 const char kHashedAlgorithm[] = "ED";
 const char kLegacyAlgorithm[] = "Ed";
@@ -91,17 +92,6 @@ bool isAlgorithm(const MinisignSignature& signature, const char* name) {
   return memcmp(signature.algorithm.data(), name, signature.algorithm.size()) == 0;
 }
 
-std::string hexKeyId(const std::array<uint8_t, 8>& keyId) {
-  // minisign prints the id as a little-endian number.
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string hex;
-  for (size_t i = keyId.size(); i-- > 0;) {
-    hex += kDigits[keyId[i] >> 4];
-    hex += kDigits[keyId[i] & 0xf];
-  }
-  return hex;
-}
-
 bool fileSignatureMatches(const MinisignSignature& signature, const std::string& archivePath,
                           std::string* why) {
   if (isAlgorithm(signature, kHashedAlgorithm)) {
@@ -111,7 +101,7 @@ bool fileSignatureMatches(const MinisignSignature& signature, const std::string&
       return false;
     }
     return crypto_sign_verify_detached(signature.signature.data(), hash.data(), hash.size(),
-                                       kPublicKey) == 0;
+                                       agentKey().key.key.data()) == 0;
   }
   MappedFile file(archivePath);
   if (!file.ok()) {
@@ -119,7 +109,7 @@ bool fileSignatureMatches(const MinisignSignature& signature, const std::string&
     return false;
   }
   return crypto_sign_verify_detached(signature.signature.data(), file.data(), file.size(),
-                                     kPublicKey) == 0;
+                                     agentKey().key.key.data()) == 0;
 }
 
 struct SignatureDownload {
@@ -150,15 +140,15 @@ bool signatureMatches(const MinisignSignature& signature, const std::string& arc
     *why = "the signature's algorithm is unknown";
     return false;
   }
-  if (memcmp(signature.keyId.data(), kKeyId, signature.keyId.size()) != 0) {
-    *why = "it is signed with key " + hexKeyId(signature.keyId) + ", not with key " + kAgentKeyId;
+  if (signature.keyId != agentKey().key.keyId) {
+    *why = "it is signed with key " + keyIdText(signature.keyId) + ", not with key " + agentKeyId();
     return false;
   }
   std::string signedComment(signature.signature.begin(), signature.signature.end());
   signedComment += signature.trustedComment;
   if (crypto_sign_verify_detached(signature.globalSignature.data(),
                                   reinterpret_cast<const unsigned char*>(signedComment.data()),
-                                  signedComment.size(), kPublicKey) != 0) {
+                                  signedComment.size(), agentKey().key.key.data()) != 0) {
     *why = "the trusted comment does not match its signature";
     return false;
   }
@@ -172,11 +162,27 @@ bool signatureMatches(const MinisignSignature& signature, const std::string& arc
 
 }  // namespace
 
+bool useAgentKey(const std::string& keyLine, std::string* why) {
+  AgentKey& inUse = agentKey();
+  inUse = AgentKey();
+  if (keyLine == kNoAgentKey) return true;
+  if (!parseMinisignPublicKey(keyLine, &inUse.key, why)) {
+    *why = "is not a minisign public key: " + *why;
+    return false;
+  }
+  inUse.set = true;
+  inUse.id = keyIdText(inUse.key.keyId);
+  return true;
+}
+
+const std::string& agentKeyId() { return agentKey().id; }
+
 // The two strings' order is fetchAgentArchive's.
 // NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 bool verifyAgentArchive(const CurlLibrary& lib, CURL* curl, const std::string& url,
                         const std::string& archivePath, const std::string& cacheRoot,
                         ReportFn report) {
+  if (!agentKey().set) return true;
   const std::string sigUrl = url + ".minisig";
   SignatureDownload download;
   CURLcode code = lib.easy_setopt(curl, CURLOPT_URL, sigUrl.c_str());

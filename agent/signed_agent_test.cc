@@ -20,14 +20,10 @@
 
 namespace {
 
-// Where a build without a key keeps its cache, and where one with the test key keeps its own.
-const char kCacheRel[] = "/.korvex/installagent/V7031c/tux64le/";
-const char kKeyedCacheRel[] = "/.korvex/installagent/V7031c/tux64le/signed-" KV_TEST_KEY_ID "/";
-
-// $KV_TEST_SIGNED_BOOTSTRAP when set (the shipped build), else the test build's.
-std::string signedBootstrap() {
-  const char* chosen = getenv("KV_TEST_SIGNED_BOOTSTRAP");
-  return chosen != nullptr && *chosen != '\0' ? chosen : KV_SIGNED_BOOTSTRAP_BIN;
+// $KV_TEST_KEYED_BOOTSTRAP when set (the shipped build), else the test build's.
+std::string keyedBootstrap() {
+  const char* chosen = getenv("KV_TEST_KEYED_BOOTSTRAP");
+  return chosen != nullptr && *chosen != '\0' ? chosen : KV_KEYED_BOOTSTRAP_BIN;
 }
 
 std::string testKey(const std::string& name) { return std::string(KV_TEST_KEY_DIR) + "/" + name; }
@@ -44,8 +40,7 @@ class SignedAgentTest : public testing::Test {
 
   void SetUp() override {
     ASSERT_TRUE(nginx_.started());
-    ASSERT_TRUE(fileExists(signedBootstrap()))
-        << signedBootstrap() << " is built by: cmake --build BUILD --target kv-testkey-bootstraps";
+    ASSERT_TRUE(fileExists(keyedBootstrap())) << keyedBootstrap();
   }
 
   std::string www() const {
@@ -86,12 +81,15 @@ class SignedAgentTest : public testing::Test {
     return dir + "/other.key";
   }
 
-  // A package made with the signed bootstrap, alone in its directory: in the
-  // test mode the payload, and a downloaded archive, land beside it.
+  // A package made with the keyed bootstrap and the test key, alone in its
+  // directory: in the test mode the payload, and a downloaded archive, land
+  // beside it.
   std::string package(const std::string& dir) {
     mkdir(dir.c_str(), 0755);
     std::string path = dir + "/setup.run";
-    makePackage({path, {{"a.txt", "a\n"}}, "", signedBootstrap()});
+    PackageSpec spec{path, {{"a.txt", "a\n"}}, "", keyedBootstrap()};
+    spec.agentKey = testKey("agent.pub");
+    makePackage(spec);
     return path;
   }
   ProcessResult run(const std::string& package, bool testMode = false) {
@@ -111,8 +109,10 @@ class SignedAgentTest : public testing::Test {
     mkdir(dir.c_str(), 0755);
     return dir;
   }
-  std::string cacheRoot() const { return home() + kKeyedCacheRel; }
-  std::string unkeyedCacheRoot() const { return home() + kCacheRel; }
+  std::string cacheRoot(const std::string& url = "") const {
+    return agentCacheRootFor(home(), url.empty() ? agentUrl() : url, KV_TEST_KEY_ID);
+  }
+  std::string unkeyedCacheRoot() const { return agentCacheRootFor(home(), agentUrl()); }
 
   // An agent archive at tmp_/name.zip that records its arguments into
   // record(name), signed now with the test key when `sign` is true. Stored
@@ -263,6 +263,52 @@ TEST_F(SignedAgentTest, AgentWithoutAValidSignatureNeverRunsNorStays) {
   }
 }
 
+// A vendor who builds the bootstrap with a key needs no --agent-key: the key
+// built in checks every agent, in the same keyed cache.
+TEST_F(SignedAgentTest, KeyBuiltInChecksWithoutAgentKey) {
+  serveAgent();
+  mkdir((tmp_ / "built-in").c_str(), 0755);
+  const std::string setup = tmp_ / "built-in/setup.run";
+  makePackage({setup, {{"a.txt", "a\n"}}, "", KV_BUILT_IN_KEY_BOOTSTRAP_BIN});
+  ProcessResult unsignedRun = run(setup);
+  EXPECT_EQ(255, unsignedRun.exitCode);
+  EXPECT_EQ(0u, unsignedRun.err.find("Failed to verify the TVE Installer downloaded from " + agentUrl() +
+                                     ": no signature at "))
+      << unsignedRun.err;
+  EXPECT_FALSE(fileExists(record()));
+
+  sign(testKey("agent.key"));
+  ProcessResult signedRun = run(setup);
+  EXPECT_EQ(0, signedRun.exitCode) << signedRun.err;
+  EXPECT_TRUE(fileExists(record()));
+  EXPECT_TRUE(fileExists(cacheRoot() + ".signingtime"));
+}
+
+// A key slot edited by hand into something that is no Ed25519 key stops the
+// run before anything is fetched.
+TEST_F(SignedAgentTest, KeyThatIsNoEd25519KeyStopsTheRun) {
+  serveAgent();
+  sign(testKey("agent.key"));
+  const std::string setup = package(tmp_ / "pkg");
+  std::string line = readFile(testKey("agent.pub"));
+  line = line.substr(line.find('\n') + 1, 56);
+  std::string bytes;
+  ASSERT_TRUE(decodeBase64(line, &bytes));
+  bytes[1] = 'D';  // "ED" names a signature algorithm, not a key's
+  writeFile(tmp_ / "raw", bytes);
+  const std::string edited = shellOrDie("base64 -w0 " + (tmp_ / "raw")) + '\0';
+  writeFile(setup, withSlotEdited(readFile(setup), "agent-key", edited), 0755);
+  nginx_.clearAccessLog();
+  ProcessResult result = run(setup);
+  EXPECT_EQ(255, result.exitCode);
+  EXPECT_EQ("This installer is damaged: its agent key is not a minisign public key: its key is not an "
+            "Ed25519 key (a minisign key line starts with RW). Download it again, or ask its vendor "
+            "for a new copy.\nInstallation failed.\n",
+            result.err);
+  EXPECT_EQ(std::vector<std::string>{}, nginx_.accessLogRequests());
+  EXPECT_FALSE(fileExists(record()));
+}
+
 TEST_F(SignedAgentTest, SignatureRedirectedAwayFromHttpIsRefused) {
   serveAgent();
   sign(testKey("agent.key"));
@@ -277,7 +323,8 @@ TEST_F(SignedAgentTest, SignatureRedirectedAwayFromHttpIsRefused) {
                 "http agent URL may lead to http and https only)\nInstallation failed.\n",
             result.err);
   EXPECT_FALSE(fileExists(record())) << "the agent ran";
-  EXPECT_FALSE(fileExists(cacheRoot() + ".validatestring"));
+  EXPECT_FALSE(fileExists(cacheRoot(url) + ".validatestring"));
+  EXPECT_TRUE(fileExists(cacheRoot(url) + ".lock")) << "the cache looked at is the one used";
   EXPECT_EQ((std::vector<std::string>{"HEAD /redirected/agent 200", "GET /redirected/agent 200",
                                       "GET /redirected/agent.minisig 302"}),
             nginx_.accessLogRequests());
@@ -438,6 +485,7 @@ TEST_F(SignedAgentTest, EveryErrorOnTheSignatureUrlMeansNoSignature) {
                   ".minisig (HTTP code: " + std::to_string(status) + ")\nInstallation failed.\n",
               result.err);
     EXPECT_FALSE(fileExists(record())) << "the agent ran";
-    EXPECT_FALSE(fileExists(cacheRoot() + "installagent/install"));
+    EXPECT_FALSE(fileExists(cacheRoot(url) + "installagent/install"));
+    EXPECT_TRUE(fileExists(cacheRoot(url) + ".lock")) << "the cache looked at is the one used";
   }
 }

@@ -203,11 +203,8 @@ TEST_F(InterruptedRunTest, TermDuringTheAgentUnpackStartsNoAgent) {
 }
 
 TEST_F(InterruptedRunTest, TermEndsTheWaitForAnotherRunsCacheLock) {
-  std::string cacheRoot;
-  {
-    ScopedEnv home("HOME", tmp_.path());
-    cacheRoot = agentCacheRoot();
-  }
+  const std::string agentUrl = "http://127.0.0.1:" + std::to_string(freeLoopbackPort()) + "/agent";
+  const std::string cacheRoot = agentCacheRootFor(tmp_.path(), agentUrl);
   shellOrDie("mkdir -p " + cacheRoot);
   // Another run holding the lock, for longer than the bound below.
   int holder = startProcess({{"/usr/bin/flock", cacheRoot + ".lock", "sh", "-c",
@@ -216,7 +213,7 @@ TEST_F(InterruptedRunTest, TermEndsTheWaitForAnotherRunsCacheLock) {
   ASSERT_TRUE(waitFor(tmp_ / "held"));
   makePackage({tmp_ / "setup.run", {{"a.txt", "a\n"}}, "", ""});
 
-  int pid = start(tmp_ / "setup.run");
+  int pid = start(tmp_ / "setup.run", agentUrl);
   ASSERT_TRUE(waitUntilWaitingForLock(pid)) << "the run never waited for the lock";
   const auto signalled = std::chrono::steady_clock::now();
   kill(pid, SIGTERM);

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "agent/agent_settings.h"
 #include "agent/provision.h"
 #include "bootstrap/executable_path.h"
 #include "bootstrap/interrupt.h"
@@ -38,6 +39,8 @@ bool runSteps(const std::string& payloadDir, CommandInput unzipInput, int argc, 
 }  // namespace
 
 int BootstrapRun(int argc, char** argv, ReportFn report) {
+  // A package whose record was damaged would fetch and run who knows what.
+  if (!loadAgentSettings(report)) return -1;
   TempInstallDir workDir;
   std::string payloadDir = workDir.path();
   const bool unitTestMode = getenv(kUnitTestModeVariable) != nullptr;

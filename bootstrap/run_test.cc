@@ -13,6 +13,13 @@
 
 namespace {
 
+// The base64 line of the test key's minisign.pub.
+std::string testKeyLine() {
+  const std::string pub = readFile(KV_TEST_KEY_DIR "/agent.pub");
+  const size_t start = pub.find('\n') + 1;
+  return pub.substr(start, pub.find('\n', start) - start);
+}
+
 class BootstrapRunTest : public testing::Test {
  protected:
   void SetUp() override { workDirsBefore_ = workDirsInTmp(); }
@@ -67,6 +74,37 @@ TEST_F(BootstrapRunTest, DamagedPackagesStopBeforeAnyAgentRuns) {
     SCOPED_TRACE(d.name);
     writeFile(tmp_ / d.name, d.contents, 0755);
     expectDamagedPackage(tmp_ / d.name);
+  }
+}
+
+// kv-pack checks what it writes into the stub's slots; a hand edit of them
+// stops the run before anything happens.
+TEST_F(BootstrapRunTest, DamagedAgentSettingsStopTheRunAtOnce) {
+  const std::string bytes = readFile(packageWithProbe(tmp_ / "good.run"));
+  const std::string damaged = "This installer is damaged: its ";
+  const std::string fix = ". Download it again, or ask its vendor for a new copy.\nInstallation failed.\n";
+  struct {
+    const char* key;
+    std::string room;
+    std::string message;
+  } cases[] = {
+      {"agent-base-url", std::string(256, 'a'), "agent URL has no end"},
+      {"agent-base-url", std::string("ftp://example.org\0", 18),
+       "agent URL does not start with http:// or https://"},
+      {"agent-base-url", std::string("http://\0", 8), "agent URL has no host"},
+      {"agent-base-url", std::string("http://a b\0", 11), "agent URL holds a blank or a control byte"},
+      {"agent-key", std::string(64, 'R'), "agent key has no end"},
+      // The small bootstrap has no signature code to honour a key with.
+      {"agent-key", testKeyLine() + '\0', "agent key is set, but this bootstrap cannot check signatures"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    writeFile(tmp_ / "damaged.run", withSlotEdited(bytes, c.key, c.room), 0755);
+    ProcessResult result = runPackage(tmp_ / "damaged.run", tmp_.path());
+    EXPECT_EQ(255, result.exitCode);
+    EXPECT_EQ(damaged + c.message + fix, result.err);
+    EXPECT_FALSE(fileExists(record())) << "no agent may start";
+    expectNoWorkDirLeft();
   }
 }
 

@@ -1,13 +1,15 @@
-// The bootstrap's record of itself, written at build time.
+// The bootstrap's record of itself, written at build time; kv-pack may
+// rewrite its slots in a package.
 #include "bootstrap/stub_record.h"
 
-#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "agent/platform_tag.h"
 
-#if !defined(KV_VERSION) || !defined(KV_RECORD_AGENT_BASE_URL) || !defined(KV_SIGNING_KEY_ID)
-#error "KV_VERSION, KV_RECORD_AGENT_BASE_URL and KV_SIGNING_KEY_ID must be defined for the stub record"
+#if !defined(KV_VERSION) || !defined(KV_RECORD_AGENT_BASE_URL) || \
+    !defined(KV_RECORD_AGENT_KEY) || !defined(KV_RECORD_SIGNATURE_CHECK)
+#error "KV_VERSION, KV_RECORD_AGENT_BASE_URL, KV_RECORD_AGENT_KEY and KV_RECORD_SIGNATURE_CHECK must be defined for the stub record"
 #endif
 
 namespace {
@@ -15,12 +17,14 @@ namespace {
 struct Field {
   const char* key;
   const char* value;
+  size_t slotBytes;  ///< 0: the value takes its own length
 };
 constexpr Field kFields[] = {
-    {kStubVersionKey, KV_VERSION},
-    {kStubAgentBaseUrlKey, KV_RECORD_AGENT_BASE_URL},
-    {kStubSigningKeyKey, KV_SIGNING_KEY_ID},
-    {kStubPlatformKey, kPlatformTag},
+    {kStubVersionKey, KV_VERSION, 0},
+    {kStubPlatformKey, kPlatformTag, 0},
+    {kStubSignatureCheckKey, KV_RECORD_SIGNATURE_CHECK, 0},
+    {kStubAgentBaseUrlKey, KV_RECORD_AGENT_BASE_URL, kAgentBaseUrlSlotBytes},
+    {kStubAgentKeyKey, KV_RECORD_AGENT_KEY, kAgentKeySlotBytes},
 };
 
 constexpr size_t textLength(const char* text) {
@@ -29,10 +33,25 @@ constexpr size_t textLength(const char* text) {
   return length;
 }
 
+constexpr size_t valueBytes(const Field& field) {
+  return field.slotBytes != 0 ? field.slotBytes : textLength(field.value) + 1;
+}
+
 constexpr size_t fieldBytes() {
   size_t total = 0;
-  for (const Field& field : kFields) total += textLength(field.key) + 1 + textLength(field.value) + 1;
+  for (const Field& field : kFields) total += textLength(field.key) + 1 + valueBytes(field);
   return total;
+}
+
+// Where the value of the field named `key` starts in the description.
+constexpr size_t valueOffset(const char* key) {
+  size_t at = 0;
+  for (const Field& field : kFields) {
+    at += textLength(field.key) + 1;
+    if (field.key == key) return at;
+    at += valueBytes(field);
+  }
+  return at;
 }
 
 // Owner and description each start on a 4-byte boundary in a note.
@@ -51,11 +70,17 @@ struct StubRecordNote {
     for (const Field& field : kFields) {
       for (const char* c = field.key; *c != '\0'; ++c) description[at++] = *c;
       description[at++] = '=';
-      for (const char* c = field.value; *c != '\0'; ++c) description[at++] = *c;
-      description[at++] = '\0';
+      const size_t end = at + valueBytes(field);
+      for (const char* c = field.value; *c != '\0' && at < end; ++c) description[at++] = *c;
+      at = end;  // the rest of the value's room stays NUL
     }
   }
 };
+
+static_assert(textLength(KV_RECORD_AGENT_BASE_URL) < kAgentBaseUrlSlotBytes,
+              "the agent base URL is longer than its slot");
+static_assert(textLength(KV_RECORD_AGENT_KEY) < kAgentKeySlotBytes,
+              "the agent key is longer than its slot");
 
 }  // namespace
 
@@ -65,3 +90,27 @@ struct StubRecordNote {
 // format's own, which the compiler must not raise for a large object.
 __attribute__((used, section(".note.kv-bootstrap"), aligned(4)))
 constexpr StubRecordNote kStubRecordNote;
+
+namespace {
+
+// The record's bytes as the loaded file holds them. kv-pack changes the
+// slots after the build, so the compiler must not put the values it knows
+// in their place: the empty asm hides where the pointer comes from.
+std::string ownSlot(const char* key, size_t bytes) {
+  const char* description = kStubRecordNote.description;
+  __asm__("" : "+r"(description));
+  return std::string(description + valueOffset(key), bytes);
+}
+
+}  // namespace
+
+std::string ownAgentBaseUrlSlot() { return ownSlot(kStubAgentBaseUrlKey, kAgentBaseUrlSlotBytes); }
+
+std::string ownAgentKeySlot() { return ownSlot(kStubAgentKeyKey, kAgentKeySlotBytes); }
+
+bool slotValue(const std::string& slot, std::string* value) {
+  const size_t end = slot.find('\0');
+  if (end == std::string::npos) return false;
+  value->assign(slot, 0, end);
+  return true;
+}

@@ -2,9 +2,8 @@
 # 56 characters that decode to "Ed", an 8-byte key id and a 32-byte Ed25519
 # key. Fails the configure step on anything else.
 #
-#   kv_parse_agent_public_key(KEY BYTES_VAR KEY_ID_VAR)
-# sets BYTES_VAR to the 42 decoded bytes as a C initializer ("0x45,0x64,...")
-# and KEY_ID_VAR to the key id as minisign prints it (16 hex digits).
+#   kv_parse_agent_public_key(KEY KEY_ID_VAR)
+# sets KEY_ID_VAR to the key id as minisign prints it (16 hex digits).
 
 set(kv_base64_alphabet "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/")
 set(kv_hex_digits "0123456789ABCDEF")
@@ -17,7 +16,7 @@ function(kv_hex_byte value out)
   set(${out} "${h}${l}" PARENT_SCOPE)
 endfunction()
 
-function(kv_parse_agent_public_key key bytes_var key_id_var)
+function(kv_parse_agent_public_key key key_id_var)
   set(why "")
   string(LENGTH "${key}" length)
   if(NOT length EQUAL 56)
@@ -52,12 +51,6 @@ function(kv_parse_agent_public_key key bytes_var key_id_var)
                         "second line of minisign.pub (56 base64 characters, starting with RW).")
   endif()
 
-  set(initializer "")
-  foreach(b IN LISTS bytes)
-    kv_hex_byte(${b} hex)
-    string(APPEND initializer "0x${hex},")
-  endforeach()
-  string(REGEX REPLACE ",$" "" initializer "${initializer}")
   # minisign prints the id as a little-endian number: byte 9 first.
   set(key_id "")
   foreach(i RANGE 9 2 -1)
@@ -65,6 +58,5 @@ function(kv_parse_agent_public_key key bytes_var key_id_var)
     kv_hex_byte(${b} hex)
     string(APPEND key_id "${hex}")
   endforeach()
-  set(${bytes_var} "${initializer}" PARENT_SCOPE)
   set(${key_id_var} "${key_id}" PARENT_SCOPE)
 endfunction()

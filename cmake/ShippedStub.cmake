@@ -1,13 +1,14 @@
-# The bootstraps that vendors ship, in front of every package: one for x86-64
-# and one for aarch64. Each must start on every Linux of its architecture
+# The bootstraps that vendors ship, in front of every package: for x86-64 and
+# for aarch64, each as the small stub and as the keyed stub, which checks
+# agents against the key kv-pack puts in its record. Each must start on every Linux of its architecture
 # with glibc 2.17 or later, so it is built against an old glibc: in a Debian
 # 11 root, by the inner build, which tools/build-stub.sh runs there on a
 # read-only view of these sources (for aarch64 with the root's cross
 # toolchain, cmake/aarch64-linux-gnu.cmake). The outer build runs it through
 # a custom command for each and takes the results as KV_STUB and
-# KV_STUB_AARCH64; without one (a sanitizer or fuzz build, or
+# KV_STUB_AARCH64 (KV_STUB_KEYED and KV_STUB_KEYED_AARCH64 for the keyed ones); without one (a sanitizer or fuzz build, or
 # KV_OUTER_STUB_BUILD=OFF) KV_STUB is the host-built kv-bootstrap and there is
-# no KV_STUB_AARCH64.
+# KV_STUB_KEYED is the host-built kv-bootstrap-keyed, and there are no aarch64 stubs.
 
 # Sources of the inner build alone.
 set(kv_inner_stub_sources ${CMAKE_SOURCE_DIR}/bootstrap/terminate_handler.cc)
@@ -52,14 +53,15 @@ file(GLOB kv_stub_headers CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bootstrap/*.h
      ${CMAKE_SOURCE_DIR}/agent/*.h ${CMAKE_SOURCE_DIR}/launch/*.h)
 
 # Makes OUT_DIR/kv-bootstrap for `arch` (x86-64 or aarch64) in the inner
-# build, with the agent public key `key`: the shipped build of `bootstrap`,
-# the host target built from the same sources with the same key.
-function(kv_add_shipped_stub out_dir key bootstrap arch)
+# build: the shipped build of `bootstrap` (kv-bootstrap, or kv-bootstrap-keyed
+# with `keyed` ON), the host target built from the same sources.
+function(kv_add_shipped_stub out_dir bootstrap keyed arch)
   kv_sources_of(${bootstrap} inputs)
   add_custom_command(
     OUTPUT ${out_dir}/kv-bootstrap
     COMMAND ${CMAKE_SOURCE_DIR}/tools/build-stub.sh ${CMAKE_SOURCE_DIR} ${out_dir} ${arch}
-            -DKV_AGENT_BASE_URL=${KV_AGENT_BASE_URL} -DKV_AGENT_PUBLIC_KEY=${key}
+            -DKV_AGENT_BASE_URL=${KV_AGENT_BASE_URL} -DKV_AGENT_PUBLIC_KEY=${KV_AGENT_PUBLIC_KEY}
+            -DKV_INNER_STUB_KEYED=${keyed}
     DEPENDS ${inputs} ${kv_inner_stub_sources} ${kv_stub_headers} CMakeLists.txt
             cmake/AgentPublicKey.cmake cmake/ShippedStub.cmake cmake/aarch64-linux-gnu.cmake
             tools/build-stub.sh tools/stub-root.sh
@@ -69,13 +71,18 @@ endfunction()
 
 if(KV_OUTER_STUB_BUILD)
   set(KV_STUB ${CMAKE_BINARY_DIR}/stub/kv-bootstrap)
-  kv_add_shipped_stub(${CMAKE_BINARY_DIR}/stub "${KV_AGENT_PUBLIC_KEY}" kv-bootstrap x86-64)
-  add_custom_target(kv-stub ALL DEPENDS ${KV_STUB})
+  set(KV_STUB_KEYED ${CMAKE_BINARY_DIR}/stub-keyed/kv-bootstrap)
+  kv_add_shipped_stub(${CMAKE_BINARY_DIR}/stub kv-bootstrap OFF x86-64)
+  kv_add_shipped_stub(${CMAKE_BINARY_DIR}/stub-keyed kv-bootstrap-keyed ON x86-64)
+  add_custom_target(kv-stub ALL DEPENDS ${KV_STUB} ${KV_STUB_KEYED})
   set(KV_STUB_AARCH64 ${CMAKE_BINARY_DIR}/stub-aarch64/kv-bootstrap)
-  kv_add_shipped_stub(${CMAKE_BINARY_DIR}/stub-aarch64 "${KV_AGENT_PUBLIC_KEY}" kv-bootstrap
-                      aarch64)
-  add_custom_target(kv-stub-aarch64 ALL DEPENDS ${KV_STUB_AARCH64})
+  set(KV_STUB_KEYED_AARCH64 ${CMAKE_BINARY_DIR}/stub-keyed-aarch64/kv-bootstrap)
+  kv_add_shipped_stub(${CMAKE_BINARY_DIR}/stub-aarch64 kv-bootstrap OFF aarch64)
+  kv_add_shipped_stub(${CMAKE_BINARY_DIR}/stub-keyed-aarch64 kv-bootstrap-keyed ON aarch64)
+  add_custom_target(kv-stub-aarch64 ALL DEPENDS ${KV_STUB_AARCH64} ${KV_STUB_KEYED_AARCH64})
 else()
   set(KV_STUB $<TARGET_FILE:kv-bootstrap>)
+  set(KV_STUB_KEYED $<TARGET_FILE:kv-bootstrap-keyed>)
   set(KV_STUB_AARCH64 "")
+  set(KV_STUB_KEYED_AARCH64 "")
 endif()

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include <gtest/gtest.h>
+
 #include "bootstrap/report.h"
 #include "tests/server_process.h"
 
@@ -94,4 +96,17 @@ MemberData findStoredMember(const std::string& package, const std::string& name)
     return member;
   }
   return {};
+}
+
+std::string withSlotEdited(const std::string& packageBytes, const std::string& key,
+                           const std::string& room) {
+  const std::string field = std::string(1, '\0') + key + "=";
+  const size_t at = packageBytes.find(field);
+  if (at == std::string::npos) {
+    ADD_FAILURE() << "no slot " << key << " in the package";
+    return packageBytes;
+  }
+  std::string edited = packageBytes;
+  edited.replace(at + field.size(), room.size(), room);
+  return edited;
 }

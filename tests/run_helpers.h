@@ -47,4 +47,10 @@ struct MemberData {
 };
 MemberData findStoredMember(const std::string& package, const std::string& name);
 
+/// The package's bytes with the room of its stub record's slot `key`
+/// ("agent-base-url", "agent-key") overwritten by `room`, as a hand edit
+/// would: `room` is written as it is, whatever its length.
+std::string withSlotEdited(const std::string& packageBytes, const std::string& key,
+                           const std::string& room);
+
 #endif  // KV_TESTS_RUN_HELPERS_H_

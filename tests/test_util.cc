@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "bootstrap/shell.h"
+#include "agent/agent_paths.h"
 
 extern char** environ;
 
@@ -357,6 +358,25 @@ void makePackage(const PackageSpec& recipe) {
     pack.argv.push_back("--arch");
     pack.argv.push_back(recipe.arch);
   }
+  std::string agentUrl = recipe.agentUrl;
+  if (agentUrl.empty() && recipe.agentZip.empty())
+    agentUrl = "http://127.0.0.1:" + std::to_string(freeLoopbackPort());
+  if (!agentUrl.empty()) {
+    pack.argv.push_back("--agent-url");
+    pack.argv.push_back(agentUrl);
+  }
+  if (!recipe.agentKey.empty()) {
+    pack.argv.push_back("--agent-key");
+    pack.argv.push_back(recipe.agentKey);
+  }
   ProcessResult result = runProcess(pack);
   ASSERT_EQ(0, result.exitCode) << result.err;
+}
+
+std::string agentCacheRootFor(const std::string& home, const std::string& agentUrl,
+                              const std::string& keyId, const std::string& platform) {
+  std::string root = home + "/.korvex/installagent/V7031c/" + platform + "/" +
+                     agentSourceDirName(agentUrl);
+  if (!keyId.empty()) root += "signed-" + keyId + "/";
+  return root;
 }

@@ -142,9 +142,21 @@ struct PackageSpec {
   std::string agentZip;                 ///< optional agent archive to carry
   std::string bootstrap;                ///< empty: the built kv-bootstrap
   std::string arch{};                   ///< kv-pack's --arch; empty: its default
+  /// kv-pack's --agent-url; empty: a closed loopback port when the package
+  /// carries no agent (kv-pack refuses the build's placeholder), else none.
+  std::string agentUrl{};
+  std::string agentKey{};               ///< kv-pack's --agent-key; empty: none
 };
 
 /// Builds a real package with kv-pack; fails the test when kv-pack fails.
 void makePackage(const PackageSpec& recipe);
+
+/// The agent cache of a run with HOME=home that downloads from agentUrl (not
+/// the build's own URL): ".korvex/installagent/<release>/<platform>/", the
+/// URL's own directory, and "signed-<keyId>/" when agents are checked with a
+/// key. Ends in "/".
+std::string agentCacheRootFor(const std::string& home, const std::string& agentUrl,
+                              const std::string& keyId = "",
+                              const std::string& platform = "tux64le");
 
 #endif  // KV_TESTS_TEST_UTIL_H_

@@ -9,9 +9,12 @@ namespace {
 // kv-bootstrap of a build tree comes last for either: its machine decides.
 const Arch kArches[] = {
     {"x86-64", EM_X86_64,
-     {"../lib/kv-bootstrap/kv-bootstrap", "stub/kv-bootstrap", "kv-bootstrap"}},
+     {"../lib/kv-bootstrap/kv-bootstrap", "stub/kv-bootstrap", "kv-bootstrap"},
+     {"../lib/kv-bootstrap/kv-bootstrap-keyed", "stub-keyed/kv-bootstrap", "kv-bootstrap-keyed"}},
     {"aarch64", EM_AARCH64,
-     {"../lib/kv-bootstrap/kv-bootstrap-aarch64", "stub-aarch64/kv-bootstrap", "kv-bootstrap"}},
+     {"../lib/kv-bootstrap/kv-bootstrap-aarch64", "stub-aarch64/kv-bootstrap", "kv-bootstrap"},
+     {"../lib/kv-bootstrap/kv-bootstrap-keyed-aarch64", "stub-keyed-aarch64/kv-bootstrap",
+      "kv-bootstrap-keyed"}},
 };
 
 }  // namespace

@@ -12,6 +12,8 @@ struct Arch {
   /// Where its shipped bootstrap lies relative to kv-pack's own directory,
   /// in the order tried: installed, then in a build tree.
   std::vector<std::string> stubsBesidePack;
+  /// The same for its keyed stub, which checks agents against a key.
+  std::vector<std::string> keyedStubsBesidePack;
 };
 
 /// x86-64, the architecture packed for without --arch.

@@ -144,6 +144,7 @@ class SectionTables {
       if (!note.owner.empty() && note.owner.back() == '\0') note.owner.pop_back();
       note.type = header.n_type;
       note.description.assign(bytes, descriptionAt, header.n_descsz);
+      note.descriptionOffset = section.sh_offset + descriptionAt;
       notes->push_back(std::move(note));
       at = next;
     }

@@ -10,6 +10,7 @@ struct ElfNote {
   std::string owner;  ///< without its ending NUL byte
   uint32_t type = 0;
   std::string description;
+  uint64_t descriptionOffset = 0;  ///< where the description starts in the file
 };
 
 /// What kv-pack needs to know of the 64-bit ELF image at the start of a

@@ -30,7 +30,8 @@ void printStub(const StubFile& stub, FILE* out) {
     printLine(out, "record format", std::to_string(record.format));
     printLine(out, "version", record.version);
     printLine(out, "agent base URL", record.agentBaseUrl);
-    printLine(out, "signing key", record.signingKey);
+    printLine(out, "signing key", record.signingKeyId);
+    printLine(out, "signature check", record.signatureCheck);
     printLine(out, "platform", record.platform.empty() ? "not recorded" : record.platform);
   } else {
     printLine(out, "record", stubRecordTrouble(record).shortly);

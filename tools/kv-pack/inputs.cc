@@ -56,7 +56,8 @@ std::string unzipComplaint(const ChildResult& result) {
 
 }  // namespace
 
-bool checkBootstrap(const std::string& path, const Arch& arch, std::string* err) {
+bool checkBootstrap(const std::string& path, const Arch& arch, StubRecord* record,
+                    std::string* err) {
   StubFile stub;
   if (!readStubFile(path, "bootstrap", &stub, err)) return false;
   if (stub.fileSize > stub.image.size) {
@@ -73,6 +74,7 @@ bool checkBootstrap(const std::string& path, const Arch& arch, std::string* err)
            ", not for " + arch.name + " (--arch)";
     return false;
   }
+  *record = stub.record;
   return true;
 }
 

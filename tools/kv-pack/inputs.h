@@ -7,11 +7,14 @@
 #include "tools/kv-pack/arch.h"
 #include "tools/kv-pack/child_process.h"
 #include "tools/kv-pack/scoped_paths.h"
+#include "tools/kv-pack/stub.h"
 
 /// A readable regular file that is a kv-bootstrap stub for `arch`: a 64-bit
 /// ELF image of its machine carrying the stub record, with nothing after its
 /// section header table, so a finished package is not packed a second time.
-[[nodiscard]] bool checkBootstrap(const std::string& path, const Arch& arch, std::string* err);
+/// Gives its record.
+[[nodiscard]] bool checkBootstrap(const std::string& path, const Arch& arch, StubRecord* record,
+                                  std::string* err);
 
 /// unzip's test of an archive, which may run beside other work: a big
 /// bundle takes unzip seconds per gigabyte.

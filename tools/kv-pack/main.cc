@@ -2,12 +2,14 @@
 // application bundle and, optionally, an install agent.
 
 #include <getopt.h>
+#include <strings.h>
 #include <sys/stat.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "agent/agent_url.h"
 #include "bootstrap/executable_path.h"
 #include "bootstrap/interrupt.h"
 #include "tools/kv-pack/arch.h"
@@ -15,12 +17,13 @@
 #include "tools/kv-pack/pack.h"
 #include "tools/kv-pack/printable.h"
 #include "tools/kv-pack/stub.h"
+#include "tools/kv-pack/stub_slots.h"
 
 namespace {
 
 const char kHelp[] =
     "Usage: kv-pack [--arch ARCH] [--bootstrap FILE] --bundle DIR|ZIP [--agent ZIP]\n"
-    "               [--level N] -o OUTPUT\n"
+    "               [--agent-url URL] [--agent-key KEY] [--level N] -o OUTPUT\n"
     "       kv-pack --info PACKAGE|STUB\n"
     "\n"
     "Makes a self-extracting installer: the bootstrap program followed by a ZIP\n"
@@ -33,21 +36,28 @@ const char kHelp[] =
     "                     URL, signing key and platform;\n"
     "                     default: ../lib/kv-bootstrap/kv-bootstrap next to kv-pack\n"
     "                     (kv-bootstrap-aarch64 for aarch64), else stub/kv-bootstrap\n"
-    "                     (stub-aarch64/) or kv-bootstrap beside it\n"
+    "                     (stub-aarch64/) or kv-bootstrap beside it; with --agent-key\n"
+    "                     the keyed stub: kv-bootstrap-keyed (-keyed-aarch64),\n"
+    "                     stub-keyed/ (stub-keyed-aarch64/) or kv-bootstrap-keyed\n"
     "  --bundle DIR|ZIP   the application: a directory is zipped with Info-ZIP zip,\n"
     "                     names in byte order, symbolic links kept as links; a ZIP\n"
     "                     archive must pass \"unzip -t\" and is carried unchanged\n"
     "  --agent ZIP        an install agent archive with a top-level \"install\" script;\n"
     "                     stored as InstallAgent.zip, or under its own name when\n"
     "                     that is InstallAgent_<anything>.zip\n"
+    "  --agent-url URL    the server a package without an agent downloads it from:\n"
+    "                     http:// or https:// and a host, up to 255 bytes;\n"
+    "                     default: the base URL in the bootstrap's record\n"
+    "  --agent-key KEY    check downloaded agents against this minisign public key:\n"
+    "                     a minisign.pub file, or its key line (RW...)\n"
     "  --level N          compression level 0-9 for a bundle directory (zip's default: 6)\n"
     "  -o, --output FILE  the package to write: made executable, written under a\n"
     "                     temporary name and renamed once \"unzip -t\" passes it\n"
-    "  --info FILE        print what a package or a bare stub is: the stub's record,\n"
-    "                     its machine and size, the libraries and the glibc it\n"
-    "                     needs to start,\n"
-    "                     the archive's members, the agent among them, and whether\n"
-    "                     \"unzip -t\" passes it\n"
+    "  --info FILE        print what a package or a bare stub is: the stub's record\n"
+    "                     with its agent URL and key, its machine and size, the\n"
+    "                     libraries and the glibc it needs to start, the archive's\n"
+    "                     members, the agent among them, and whether \"unzip -t\"\n"
+    "                     passes it\n"
     "  -h, --help         show this text\n"
     "\n"
     "With SOURCE_DATE_EPOCH set (seconds since 1970), the same inputs give the same\n"
@@ -67,10 +77,10 @@ int fail(const std::string& message) {
 // The first of the arch's places beside kv-pack that holds a program for it.
 // A file that cannot be read as a stub is taken, so that the check of the
 // bootstrap says what is wrong with it.
-std::string defaultBootstrap(const Arch& arch, std::string* tried) {
+std::string defaultBootstrap(const Arch& arch, bool keyed, std::string* tried) {
   std::string self = executablePath();
   const std::string dir = self.substr(0, self.rfind('/') + 1);
-  for (const std::string& relative : arch.stubsBesidePack) {
+  for (const std::string& relative : keyed ? arch.keyedStubsBesidePack : arch.stubsBesidePack) {
     std::string candidate = dir + relative;
     struct stat status;
     StubFile stub;
@@ -83,6 +93,19 @@ std::string defaultBootstrap(const Arch& arch, std::string* tried) {
   return "";
 }
 
+// Allowed, since a vendor may have reasons; but on plain http anyone on the
+// network path can hand users another agent. A server on the machine itself
+// is out of their reach.
+void warnOfPlainHttp(const PackOptions& options) {
+  if (strncasecmp(options.agentUrl.c_str(), "http://", 7) != 0 || !options.agentKey.empty()) return;
+  const std::string host = urlHost(options.agentUrl);
+  if (host == "localhost" || host == "::1" || host.compare(0, 4, "127.") == 0) return;
+  fprintf(stderr,
+          "kv-pack: warning: --agent-url %s is plain http: anyone on the network path can replace "
+          "the agent; prefer https://, or sign agents and give --agent-key\n",
+          printable(options.agentUrl).c_str());
+}
+
 bool parseLevel(const char* text, int* level) {
   if (text[0] < '0' || text[0] > '9' || text[1] != '\0') return false;
   *level = text[0] - '0';
@@ -93,12 +116,14 @@ bool parseLevel(const char* text, int* level) {
 
 int main(int argc, char** argv) {
   prepareChildSignals();
-  enum { kArch = 256, kBootstrap, kBundle, kAgent, kLevel, kInfo };
+  enum { kArch = 256, kBootstrap, kBundle, kAgent, kAgentUrl, kAgentKey, kLevel, kInfo };
   static const struct option kOptions[] = {
       {"arch", required_argument, nullptr, kArch},
       {"bootstrap", required_argument, nullptr, kBootstrap},
       {"bundle", required_argument, nullptr, kBundle},
       {"agent", required_argument, nullptr, kAgent},
+      {"agent-url", required_argument, nullptr, kAgentUrl},
+      {"agent-key", required_argument, nullptr, kAgentKey},
       {"level", required_argument, nullptr, kLevel},
       {"info", required_argument, nullptr, kInfo},
       {"output", required_argument, nullptr, 'o'},
@@ -106,6 +131,7 @@ int main(int argc, char** argv) {
       {nullptr, 0, nullptr, 0},
   };
   PackOptions options;
+  std::string err;
   const char* infoPath = nullptr;
   bool packOptionGiven = false;
   opterr = 0;  // one line of our own instead of getopt's
@@ -129,6 +155,14 @@ int main(int argc, char** argv) {
       case kAgent:
         packOptionGiven = true;
         options.agent = optarg;
+        break;
+      case kAgentUrl:
+        packOptionGiven = true;
+        if (!readAgentUrlOption(optarg, &options.agentUrl, &err)) return fail(err);
+        break;
+      case kAgentKey:
+        packOptionGiven = true;
+        if (!readAgentKeyOption(optarg, &options.agentKey, &err)) return fail(err);
         break;
       case 'o':
         packOptionGiven = true;
@@ -155,7 +189,6 @@ int main(int argc, char** argv) {
   if (infoPath != nullptr) {
     if (packOptionGiven) return fail("--info takes no other option (see kv-pack --help)");
     catchInterrupts();
-    std::string err;
     bool described = printInfo(infoPath, stdout, &err);
     endByPendingInterrupt();
     return described ? 0 : fail(err);
@@ -164,14 +197,13 @@ int main(int argc, char** argv) {
   if (options.output.empty()) return fail("no output given (-o OUTPUT)");
   if (options.bootstrap.empty()) {
     std::string tried;
-    options.bootstrap = defaultBootstrap(*options.arch, &tried);
+    const bool keyed = !options.agentKey.empty();
+    options.bootstrap = defaultBootstrap(*options.arch, keyed, &tried);
     if (options.bootstrap.empty())
-      return fail(std::string("no ") + options.arch->name + " bootstrap at " + tried +
-                  "; name one with --bootstrap");
+      return fail(std::string("no ") + options.arch->name + (keyed ? " keyed" : "") +
+                  " bootstrap at " + tried + "; name one with --bootstrap");
   }
-
   const char* epoch = getenv("SOURCE_DATE_EPOCH");
-  std::string err;
   if (epoch != nullptr && *epoch != '\0') {
     if (!parseSourceDateEpoch(epoch, &options.epoch, &err)) return fail(err);
     options.reproducible = true;
@@ -184,5 +216,6 @@ int main(int argc, char** argv) {
   bool packed = packPackage(options, &err);
   endByPendingInterrupt();
   if (!packed) return fail(err);
+  warnOfPlainHttp(options);
   return 0;
 }

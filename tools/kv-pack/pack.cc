@@ -9,6 +9,7 @@
 #include "tools/kv-pack/file_io.h"
 #include "tools/kv-pack/inputs.h"
 #include "tools/kv-pack/scoped_paths.h"
+#include "tools/kv-pack/stub_slots.h"
 #include "tools/kv-pack/zip_writer.h"
 
 namespace {
@@ -39,7 +40,9 @@ bool memberInfo(const char* role, const std::string& path, const PackOptions& op
   return true;
 }
 
-bool copyBootstrap(const std::string& path, int out, uint64_t* size, std::string* err) {
+// The bootstrap, with the agent settings given written into its slots.
+bool copyBootstrap(const std::string& path, const StubRecord& record, const PackOptions& options,
+                   int out, uint64_t* size, std::string* err) {
   UniqueFd in(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat status;
   if (!in.valid() || fstat(in.get(), &status) != 0) {
@@ -47,7 +50,9 @@ bool copyBootstrap(const std::string& path, int out, uint64_t* size, std::string
     return false;
   }
   *size = static_cast<uint64_t>(status.st_size);
-  return copyBytes(in.get(), path, out, *size, nullptr, err);
+  return copyBytes(in.get(), path, out, *size, nullptr, err) &&
+         (options.agentUrl.empty() || writeSlot(out, record.agentBaseUrlSlot, options.agentUrl, err)) &&
+         (options.agentKey.empty() || writeSlot(out, record.agentKeySlot, options.agentKey, err));
 }
 
 // Finds out whether the bundle is a directory to zip or an archive to carry.
@@ -98,7 +103,11 @@ bool parseSourceDateEpoch(const std::string& text, time_t* epoch, std::string* e
 
 bool packPackage(const PackOptions& options, std::string* err) {
   bool bundleIsDir = false;
-  if (!checkBootstrap(options.bootstrap, *options.arch, err) ||
+  StubRecord record;
+  if (!checkBootstrap(options.bootstrap, *options.arch, &record, err) ||
+      !checkStubTakesSettings(record, options.bootstrap, options.agentUrl, options.agentKey, err) ||
+      (options.agent.empty() &&
+       !checkAgentReachable(options.agentUrl.empty() ? record.agentBaseUrl : options.agentUrl, err)) ||
       !bundleIsDirectory(options, &bundleIsDir, err) || !checkOutputPath(options.output, err))
     return false;
   // Taken before unzip reads the files and moves their access times, which
@@ -132,7 +141,7 @@ bool packPackage(const PackOptions& options, std::string* err) {
   PendingOutput output;
   if (!output.create(options.output, err)) return false;
   uint64_t imageSize = 0;
-  if (!copyBootstrap(options.bootstrap, output.fd(), &imageSize, err)) return false;
+  if (!copyBootstrap(options.bootstrap, record, options, output.fd(), &imageSize, err)) return false;
 
   ZipWriter writer(output.fd(), imageSize);
   writer.setZip64Threshold(options.zip64Threshold);

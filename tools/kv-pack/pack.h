@@ -13,6 +13,8 @@ struct PackOptions {
   std::string bootstrap;
   std::string bundle;  ///< a directory, or a ZIP archive carried as it is
   std::string agent;   ///< empty: the package carries no agent
+  std::string agentUrl;  ///< the agent base URL to set; empty: the stub's own
+  std::string agentKey;  ///< the key line to set; empty: the stub's own
   std::string output;
   int level = -1;             ///< compression of a bundle directory; -1 for zip's default
   bool reproducible = false;  ///< record `epoch` and owner 0 instead of the files' own

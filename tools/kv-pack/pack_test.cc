@@ -11,6 +11,8 @@
 #include <thread>
 
 #include "agent/platform_tag.h"
+#include "bootstrap/stub_record.h"
+#include "tests/run_helpers.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -127,16 +129,42 @@ std::string changedStub(const std::string& path, const std::string& from, const 
 }
 
 // The record's note header ends with its type, the format, just before the owner.
-const std::string kRecordFormatAndOwner("\x01\0\0\0kv-bootstrap\0", 17);
+const std::string kRecordFormatAndOwner("\x02\0\0\0kv-bootstrap\0", 17);
 
 // The built stub with another e_machine in its ELF header: an aarch64 stub as
 // far as kv-pack's checks can tell, without an aarch64 build.
-std::string aarch64Stub(const std::string& path) {
-  const std::string header = readFile(bootstrapBinary()).substr(0, 20);
+std::string aarch64Stub(const std::string& path, const std::string& from = bootstrapBinary()) {
+  const std::string header = readFile(from).substr(0, 20);
   std::string changed = header;
   changed[18] = '\xb7';  // EM_AARCH64, little-endian
   changed[19] = '\0';
-  return changedStub(path, header, changed);
+  std::string bytes = readFile(from);
+  bytes.replace(0, 20, changed);
+  writeFile(path, bytes, 0755);
+  return path;
+}
+
+const char kClosedAgentUrl[] = "http://127.0.0.1:9";
+
+// The stub at path as a package made with --agent-url url (and --agent-key
+// with keyLine) begins.
+std::string stubWithAgentUrl(const std::string& path, const std::string& url,
+                             const std::string& keyLine = "") {
+  std::string room = url;
+  room.resize(kAgentBaseUrlSlotBytes, '\0');
+  std::string stub = withSlotEdited(readFile(path), kStubAgentBaseUrlKey, room);
+  if (keyLine.empty()) return stub;
+  room = keyLine;
+  room.resize(kAgentKeySlotBytes, '\0');
+  return withSlotEdited(stub, kStubAgentKeyKey, room);
+}
+
+const char kTestKeyFile[] = KV_TEST_KEY_DIR "/agent.pub";
+
+std::string testKeyLine() {
+  const std::string pub = readFile(kTestKeyFile);
+  const size_t start = pub.find('\n') + 1;
+  return pub.substr(start, pub.find('\n', start) - start);
 }
 
 ProcessResult runTool(const std::vector<std::string>& argv, const std::string& workDir = "") {
@@ -150,7 +178,12 @@ class PackTest : public testing::Test {
   // Every run gets its own TMPDIR, so a staging directory left behind is seen.
   std::string tmpDir() const { return dir_ / "tmp"; }
 
+  // A package without an agent gets a server on a closed loopback port: kv-pack
+  // refuses the build's placeholder, which never resolves.
   ProcessResult pack(std::vector<std::string> args, std::map<std::string, std::string> env = {}) {
+    auto given = [&](const char* option) { return std::find(args.begin(), args.end(), option) != args.end(); };
+    if (given("--bundle") && !given("--agent") && !given("--agent-url"))
+      args.insert(args.end(), {"--agent-url", kClosedAgentUrl});
     args.insert(args.begin(), packBinary());
     env["TMPDIR"] = tmpDir();
     Command command{args, env, {}, "", ""};
@@ -238,8 +271,9 @@ TEST_F(PackTest, EveryPackageIsAStubbedZipOfStoredMembers) {
        dir_ / "python agent.zip",
        {"bundle.zip", "InstallAgent.zip"}},
   };
-  std::string bootstrap = readFile(bootstrapBinary());
   for (const Case& c : cases) {
+    const std::string bootstrap = c.agent.empty() ? stubWithAgentUrl(bootstrapBinary(), kClosedAgentUrl)
+                                                  : readFile(bootstrapBinary());
     for (bool reproducible : {false, true}) {
       SCOPED_TRACE(c.what + (reproducible ? ", SOURCE_DATE_EPOCH set" : ""));
       std::string output = dir_ / "out.run";
@@ -258,7 +292,7 @@ TEST_F(PackTest, EveryPackageIsAStubbedZipOfStoredMembers) {
 
       std::string package = readFile(output);
       EXPECT_EQ(0, package.compare(0, bootstrap.size(), bootstrap))
-          << "the bootstrap comes first, unchanged";
+          << "the bootstrap comes first, unchanged but for the agent URL given";
       std::vector<Member> members;
       ASSERT_TRUE(parseArchive(package, &members));
       std::vector<std::string> names;
@@ -515,7 +549,7 @@ TEST_F(PackTest, BadInputsFailCleanly) {
   writeFile(dir_ / "cut-stub", stub.substr(0, stub.size() / 2), 0755);
   changedStub(dir_ / "32-bit-stub", "\x7f" "ELF\x02", "\x7f" "ELF\x01");
   changedStub(dir_ / "later-format-stub", kRecordFormatAndOwner,
-              std::string("\x02\0\0\0kv-bootstrap\0", 17));
+              std::string("\x03\0\0\0kv-bootstrap\0", 17));
   changedStub(dir_ / "damaged-record-stub", std::string("\0version=", 9),
               std::string("\0version!", 9));
   aarch64Stub(dir_ / "aarch64-stub");
@@ -541,7 +575,7 @@ TEST_F(PackTest, BadInputsFailCleanly) {
       {"32-bit ELF file", {"--bootstrap", dir_ / "32-bit-stub"}, "not a 64-bit"},
       {"stub record of a later format",
        {"--bootstrap", dir_ / "later-format-stub"},
-       "record of format 2"},
+       "record of format 3"},
       {"damaged stub record", {"--bootstrap", dir_ / "damaged-record-stub"}, "damaged stub record"},
       {"x86-64 stub for aarch64", {"--arch", "aarch64"}, "is built for x86-64, not for aarch64"},
       {"aarch64 stub for x86-64", {"--bootstrap", dir_ / "aarch64-stub"},
@@ -562,6 +596,21 @@ TEST_F(PackTest, BadInputsFailCleanly) {
       {"level for a ZIP bundle", {"--bundle", zipped, "--level", "1"}, "--level"},
       {"unknown option", {"--compress"}, "unknown option"},
       {"--info while packing", {"--info", goodPackage}, "--info takes no other option"},
+      {"agent URL of another scheme", {"--agent-url", "ftp://example.org"}, "http:// or https://"},
+      {"agent URL without a host", {"--agent-url", "https:///agent"}, "has no host"},
+      {"agent URL with a blank", {"--agent-url", "https://example.org/a b"}, "a blank or a control"},
+      {"agent URL longer than its room",
+       {"--agent-url", "https://example.org/" + std::string(236, 'x')},
+       "256 bytes long; the stub has room for 255"},
+      {"agent server that never resolves",
+       {"--agent-url", "https://agents.example.INVALID./"},
+       "never resolves; give --agent ZIP to carry one, or --agent-url URL"},
+      {"agent key that is no key", {"--agent-key", dir_ / "text.txt"}, "neither a minisign.pub"},
+      {"agent key that is no Ed25519 key", {"--agent-key", std::string(56, 'A')}, "not an Ed25519 key"},
+      {"missing agent key", {"--agent-key", dir_ / "nope.pub"}, "cannot read it"},
+      {"agent key for a stub without signature code",
+       {"--agent-key", kTestKeyFile},
+       "cannot check signatures, which --agent-key needs"},
   };
   // Every case packs over a good package, which must stay as it was.
   shellOrDie("cp '" + goodPackage + "' '" + dir_.path() + "/out.run'");
@@ -596,14 +645,24 @@ TEST_F(PackTest, BadInputsFailCleanly) {
 TEST_F(PackTest, FindsTheBootstrapBesideItself) {
   const std::string x86 = bootstrapBinary();
   const std::string arm = aarch64Stub(dir_ / "aarch64-stub");
+  const std::string x86Keyed = KV_KEYED_BOOTSTRAP_BIN;
+  const std::string armKeyed = aarch64Stub(dir_ / "aarch64-keyed-stub", x86Keyed);
   const std::vector<std::pair<std::string, std::string>> installed = {
       {"prefix/lib/kv-bootstrap/kv-bootstrap", x86},
-      {"prefix/lib/kv-bootstrap/kv-bootstrap-aarch64", arm}};
+      {"prefix/lib/kv-bootstrap/kv-bootstrap-aarch64", arm},
+      {"prefix/lib/kv-bootstrap/kv-bootstrap-keyed", x86Keyed},
+      {"prefix/lib/kv-bootstrap/kv-bootstrap-keyed-aarch64", armKeyed}};
   struct Case {
     std::string packAt, arch;
     std::vector<std::pair<std::string, std::string>> stubs;  ///< where, which
     std::string chosen;  ///< the stub the package starts with; empty: none is found
+    std::string key = "";  ///< --agent-key
   } cases[] = {
+      // A key takes the keyed stub.
+      {"prefix/bin/kv-pack", "", installed, x86Keyed, kTestKeyFile},
+      {"prefix/bin/kv-pack", "aarch64", installed, armKeyed, kTestKeyFile},
+      {"build/kv-pack", "", {{"build/stub-keyed/kv-bootstrap", x86Keyed}}, x86Keyed, kTestKeyFile},
+      {"small-only/kv-pack", "", {{"small-only/kv-bootstrap", x86}}, "", kTestKeyFile},
       {"prefix/bin/kv-pack", "", installed, x86},
       {"prefix/bin/kv-pack", "aarch64", installed, arm},
       {"build/kv-pack", "", {{"build/kv-bootstrap", x86}}, x86},
@@ -620,8 +679,9 @@ TEST_F(PackTest, FindsTheBootstrapBesideItself) {
     for (const auto& [where, which] : c.stubs) copyCreatingDirs(which, dir_ / where);
     std::string output = dir_ / "out.run";
     unlink(output.c_str());
-    std::vector<std::string> argv = {packCopy, "--bundle", bundle, "-o", output};
+    std::vector<std::string> argv = {packCopy, "--bundle", bundle, "-o", output, "--agent-url", kClosedAgentUrl};
     if (!c.arch.empty()) argv.insert(argv.end(), {"--arch", c.arch});
+    if (!c.key.empty()) argv.insert(argv.end(), {"--agent-key", c.key});
     ProcessResult packed = runProcess({argv, {{"TMPDIR", tmpDir()}}, {}, "", ""});
     if (c.chosen.empty()) {
       EXPECT_EQ(1, packed.exitCode);
@@ -629,7 +689,8 @@ TEST_F(PackTest, FindsTheBootstrapBesideItself) {
       EXPECT_FALSE(fileExists(output));
     } else {
       ASSERT_EQ(0, packed.exitCode) << packed.err;
-      std::string bootstrap = readFile(c.chosen);
+      std::string bootstrap =
+          stubWithAgentUrl(c.chosen, kClosedAgentUrl, c.key.empty() ? "" : testKeyLine());
       EXPECT_EQ(0, readFile(output).compare(0, bootstrap.size(), bootstrap));
     }
   }
@@ -646,7 +707,8 @@ TEST_F(PackTest, OutputIsExecutableAsTheUmaskAllows) {
     unlink(output.c_str());
     ProcessResult packed = runProcess(
         {{"/bin/sh", "-c", std::string("umask ") + c.umask + " && exec \"$@\"", "sh", packBinary(),
-          "--bootstrap", bootstrapBinary(), "--bundle", bundle, "-o", output},
+          "--bootstrap", bootstrapBinary(), "--bundle", bundle, "-o", output, "--agent-url",
+          kClosedAgentUrl},
          {{"TMPDIR", tmpDir()}},
          {},
          "",
@@ -721,7 +783,7 @@ TEST_F(PackTest, StoppedRunLeavesNothingBehind) {
     std::vector<std::string> argv = {"/bin/sh", "-c", "ulimit -c 0 && exec \"$@\"", "sh"};
     if (c.nohup) argv.emplace_back("/usr/bin/nohup");
     argv.insert(argv.end(), {packBinary(), "--level", "9", "--bootstrap", bootstrapBinary(),
-                             "--bundle", bundle, "-o", output});
+                             "--bundle", bundle, "-o", output, "--agent-url", kClosedAgentUrl});
     int pid = startProcess({argv, {{"TMPDIR", tmpDir()}}, {"SOURCE_DATE_EPOCH"}, "", ""});
     // Wait until zip is at work in the staging directory.
     const std::string findZip = "pgrep -g " + std::to_string(pid) + " -x zip || true";
@@ -771,7 +833,7 @@ TEST_F(PackTest, ChildThatCannotBeSetUpFailsThePack) {
     SCOPED_TRACE(c.name);
     std::vector<std::string> argv = c.wrapper;
     argv.insert(argv.end(), {packBinary(), "--bootstrap", bootstrapBinary(), "--bundle", bundle,
-                             "-o", dir_ / "out.run"});
+                             "-o", dir_ / "out.run", "--agent-url", kClosedAgentUrl});
     ProcessResult packed = runProcess({argv, {{"TMPDIR", tmpDir()}}, {}, "", ""});
     EXPECT_EQ(1, packed.exitCode);
     EXPECT_EQ(0u, packed.err.find("kv-pack: ")) << packed.err;
@@ -791,7 +853,7 @@ TEST_F(PackTest, ZipFailureShowsWhateverSignalsTheCallerIgnored) {
   ProcessResult packed =
       runProcess({{"/usr/bin/env", "--ignore-signal=CHLD", "--ignore-signal=PIPE", packBinary(),
                    "--bootstrap", bootstrapBinary(), "--bundle", makeBundleDir("b"), "-o",
-                   dir_ / "out.run"},
+                   dir_ / "out.run", "--agent-url", kClosedAgentUrl},
                   {{"TMPDIR", tmpDir()}, {"PATH", bin + ":/usr/bin:/bin"}},
                   {},
                   "",
@@ -826,7 +888,11 @@ TEST_F(PackTest, InfoTellsWhatAPackageOrStubHolds) {
   damaged[readFile(bootstrapBinary()).size() + 100] ^= 0x55;  // in bundle.zip's stored bytes
   writeFile(dir_ / "damaged.run", damaged, 0755);
   std::string laterFormat = changedStub(dir_ / "later-format-stub", kRecordFormatAndOwner,
-                                        std::string("\x02\0\0\0kv-bootstrap\0", 17));
+                                        std::string("\x03\0\0\0kv-bootstrap\0", 17));
+  std::string keyed = dir_ / "keyed.run";
+  ASSERT_EQ(0, pack({"--bundle", bundle, "--agent-url", "https://agents.example.org/kv/",
+                     "--agent-key", kTestKeyFile, "-o", keyed, "--bootstrap", KV_KEYED_BOOTSTRAP_BIN})
+                   .exitCode);
   std::string aarch64 = aarch64Stub(dir_ / "aarch64-stub");
 
   const std::string kDownloaded = "none in the package: downloaded from the agent base URL";
@@ -836,6 +902,7 @@ TEST_F(PackTest, InfoTellsWhatAPackageOrStubHolds) {
     std::string agent, unzipTest;  ///< no unzip -t line: a bare stub
     std::string record;  ///< the "record" line when the record cannot be read
     std::string error;   ///< part of the one line on standard error; none: status 0
+    std::string url = KV_STUB_AGENT_BASE_URL, keyId = "none", check = "none";
   } cases[] = {
       {"bare stub", bootstrapBinary(), bootstrapBinary(), {}, "", "", "", ""},
       {"stub for aarch64", aarch64, aarch64, {}, "", "", "", ""},
@@ -848,7 +915,9 @@ TEST_F(PackTest, InfoTellsWhatAPackageOrStubHolds) {
        "",
        ""},
       {"package without an agent", withoutAgent, bootstrapBinary(), {"bundle.zip"}, kDownloaded,
-       "passes", "", ""},
+       "passes", "", "", kClosedAgentUrl},
+      {"package with its server and key", keyed, KV_KEYED_BOOTSTRAP_BIN, {"bundle.zip"}, kDownloaded,
+       "passes", "", "", "https://agents.example.org/kv", KV_TEST_KEY_ID, "ed25519"},
       {"package from another packer",
        dir_ / "hand.run",
        bootstrapBinary(),
@@ -868,11 +937,11 @@ TEST_F(PackTest, InfoTellsWhatAPackageOrStubHolds) {
       {"package with an empty archive", dir_ / "empty.run", bootstrapBinary(), {}, kDownloaded,
        "fails", "", "does not pass unzip's test"},
       {"damaged package", dir_ / "damaged.run", bootstrapBinary(), {"bundle.zip"}, kDownloaded,
-       "fails", "", "bad CRC"},
+       "fails", "", "bad CRC", kClosedAgentUrl},
       {"program that is no stub", packBinary(), packBinary(), {}, "", "", "none",
        "is not a kv-bootstrap stub"},
       {"stub record of a later format", laterFormat, laterFormat, {}, "", "",
-       "format 2, which this kv-pack cannot read", "record of format 2"},
+       "format 3, which this kv-pack cannot read", "record of format 3"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -906,10 +975,11 @@ TEST_F(PackTest, InfoTellsWhatAPackageOrStubHolds) {
     };
 
     if (c.record.empty()) {
-      EXPECT_EQ("1", one("record format"));
+      EXPECT_EQ("2", one("record format"));
       EXPECT_EQ(KV_STUB_VERSION, one("version"));
-      EXPECT_EQ(KV_STUB_AGENT_BASE_URL, one("agent base URL"));
-      EXPECT_EQ("none", one("signing key"));
+      EXPECT_EQ(c.url, one("agent base URL"));
+      EXPECT_EQ(c.keyId, one("signing key"));
+      EXPECT_EQ(c.check, one("signature check"));
       EXPECT_EQ(kPlatformTag, one("platform"));
     } else {
       EXPECT_EQ(c.record, one("record"));

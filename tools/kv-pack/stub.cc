@@ -3,51 +3,108 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <vector>
+
+#include "agent/minisig.h"
 #include "bootstrap/stub_record.h"
 #include "tools/kv-pack/file_io.h"
 
 namespace {
 
-// Format 1: NUL-ended "key=value" fields; the first three must be there, the
-// platform came later, and fields this kv-pack does not know are skipped.
-bool readFields(const std::string& description, StubRecord* record) {
-  bool version = false, url = false, key = false;
+// A field of the description: "key=value" ended by a NUL byte, or, for a
+// slot, "key=" and the slot's room.
+struct Field {
+  std::string name, value;
+  size_t valueAt = 0;
+};
+
+// Splits the description into fields; a slot's room must hold its value's
+// end. Format 2 fills rooms with NUL bytes, whose empty fields are skipped.
+bool splitFields(const std::string& description, unsigned format, std::vector<Field>* fields) {
   size_t at = 0;
   while (at < description.size()) {
-    size_t end = description.find('\0', at);
-    if (end == std::string::npos) return false;
-    std::string field = description.substr(at, end - at);
-    at = end + 1;
-    size_t equals = field.find('=');
+    if (description[at] == '\0' && format >= kStubRecordFormat) {
+      ++at;
+      continue;
+    }
+    Field field;
+    const size_t equals = description.find('=', at);
     if (equals == std::string::npos) return false;
-    std::string name = field.substr(0, equals), value = field.substr(equals + 1);
-    if (name == kStubVersionKey) {
-      record->version = value;
+    field.name = description.substr(at, equals - at);
+    if (field.name.find('\0') != std::string::npos) return false;
+    field.valueAt = equals + 1;
+    size_t room = 0;
+    if (format >= kStubRecordFormat && field.name == kStubAgentBaseUrlKey) room = kAgentBaseUrlSlotBytes;
+    if (format >= kStubRecordFormat && field.name == kStubAgentKeyKey) room = kAgentKeySlotBytes;
+    size_t end = description.find('\0', field.valueAt);
+    if (end == std::string::npos || (room != 0 && end >= field.valueAt + room)) return false;
+    field.value = description.substr(field.valueAt, end - field.valueAt);
+    at = room != 0 ? field.valueAt + room : end + 1;
+    if (at > description.size()) return false;
+    fields->push_back(field);
+  }
+  return true;
+}
+
+// Format 1: version, agent base URL and key id must be there, the platform
+// came later. Format 2: version, platform, signature check and both slots.
+// Fields this kv-pack does not know are skipped.
+bool readFields(const ElfNote& note, StubRecord* record) {
+  std::vector<Field> fields;
+  if (!splitFields(note.description, note.type, &fields)) return false;
+  bool version = false, url = false, key = false, check = false;
+  for (const Field& field : fields) {
+    if (field.name == kStubVersionKey) {
+      record->version = field.value;
       version = true;
-    } else if (name == kStubAgentBaseUrlKey) {
-      record->agentBaseUrl = value;
+    } else if (field.name == kStubAgentBaseUrlKey) {
+      record->agentBaseUrl = field.value;
+      if (note.type >= kStubRecordFormat)
+        record->agentBaseUrlSlot = {note.descriptionOffset + field.valueAt, kAgentBaseUrlSlotBytes};
       url = true;
-    } else if (name == kStubSigningKeyKey) {
-      record->signingKey = value;
+    } else if (field.name == kStubSigningKeyKey && note.type == kStubRecordFormatWithoutSlots) {
+      record->signingKeyId = field.value;
       key = true;
-    } else if (name == kStubPlatformKey) {
-      record->platform = value;
+    } else if (field.name == kStubAgentKeyKey && note.type >= kStubRecordFormat) {
+      record->agentKey = field.value;
+      record->agentKeySlot = {note.descriptionOffset + field.valueAt, kAgentKeySlotBytes};
+      key = true;
+    } else if (field.name == kStubSignatureCheckKey) {
+      record->signatureCheck = field.value;
+      check = true;
+    } else if (field.name == kStubPlatformKey) {
+      record->platform = field.value;
     }
   }
-  return version && url && key;
+  if (note.type == kStubRecordFormatWithoutSlots) {
+    // A format 1 stub checks signatures exactly when a key was built in.
+    record->signatureCheck = record->signingKeyId == kNoAgentKey ? kNoAgentKey : kSignatureCheckEd25519;
+    return version && url && key;
+  }
+  if (record->agentKey == kNoAgentKey) {
+    record->signingKeyId = kNoAgentKey;
+  } else {
+    MinisignPublicKey parsed;
+    std::string why;
+    if (!parseMinisignPublicKey(record->agentKey, &parsed, &why)) return false;
+    record->signingKeyId = keyIdText(parsed.keyId);
+  }
+  return version && url && key && check;
 }
 
 }  // namespace
+
+bool StubRecord::checksSignatures() const { return signatureCheck == kSignatureCheckEd25519; }
 
 StubRecord findStubRecord(const ElfImage& image) {
   StubRecord record;
   for (const ElfNote& note : image.notes) {
     if (note.owner != kStubRecordOwner) continue;
     record.format = note.type;
-    if (note.type != kStubRecordFormat) {
+    if (note.type != kStubRecordFormat && note.type != kStubRecordFormatWithoutSlots) {
       record.state = StubRecord::kOtherFormat;
     } else {
-      record.state = readFields(note.description, &record) ? StubRecord::kFound : StubRecord::kDamaged;
+      record.state = readFields(note, &record) ? StubRecord::kFound : StubRecord::kDamaged;
     }
     break;
   }

@@ -6,6 +6,12 @@
 
 #include "tools/kv-pack/elf_image.h"
 
+/// A slot of the record: a value with a fixed room that kv-pack may rewrite.
+struct StubSlot {
+  uint64_t offset = 0;  ///< where its room starts in the file; 0: the record has no slots
+  size_t bytes = 0;     ///< the room, the value's terminating NUL included
+};
+
 /// A bootstrap's record of itself (bootstrap/stub_record.h).
 struct StubRecord {
   enum State { kFound, kMissing, kOtherFormat, kDamaged };
@@ -13,8 +19,16 @@ struct StubRecord {
   uint32_t format = 0;  ///< the note type, when a note of our owner was found
   std::string version;
   std::string agentBaseUrl;
-  std::string signingKey;
-  std::string platform;  ///< empty in stubs built before the field
+  /// The base64 line of the key agents are checked with, or "none"; empty
+  /// in format 1, which records only the key's id.
+  std::string agentKey;
+  std::string signingKeyId;    ///< the key's id, or "none"
+  std::string signatureCheck;  ///< "ed25519" or "none"
+  std::string platform;        ///< empty in stubs built before the field
+  StubSlot agentBaseUrlSlot, agentKeySlot;  ///< format 2 only
+
+  bool hasSlots() const { return agentBaseUrlSlot.offset != 0; }
+  bool checksSignatures() const;
 };
 
 /// The start of a bootstrap file or of a package.
