@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "agent/agent_url.h"
 #include "agent/platform_tag.h"
@@ -17,15 +18,23 @@
 
 namespace {
 
-const char kReleaseLabel[] = "V7031c";
-const char kAgentDirName[] = "installagent";
+#define KV_RELEASE_LABEL "V7031c"
+// An agent URL is its base, this, and the platform tag.
+const char kAgentFilePrefix[] = "/pi_install_agent_pi_" KV_RELEASE_LABEL "_";
+// The build's own agent URL but for the platform tag; the build gives the
+// base without a trailing slash.
+const char kBuiltInAgentUrlPrefix[] = KV_AGENT_BASE_URL "/pi_install_agent_pi_" KV_RELEASE_LABEL "_";
 
 const char kUrlVariable[] = "KV_INTERNAL_INSTALL_AGENT_URL";
 
 // The cache root below HOME for the agents of the build's own URL.
-std::string cacheSubdir(const std::string& separator) {
-  return ".korvex" + separator + kAgentDirName + separator + kReleaseLabel + separator +
-         kPlatformTag + separator;
+std::string cacheSubdir() {
+  std::string subdir = ".korvex/";
+  subdir += kAgentDirName;
+  subdir += "/" KV_RELEASE_LABEL "/";
+  subdir += kPlatformTag;
+  subdir += '/';
+  return subdir;
 }
 
 // A vendor may write the base with a trailing slash; the file name brings its own.
@@ -35,34 +44,27 @@ std::string withoutTrailingSlashes(std::string base) {
 }
 
 std::string agentUrlFrom(const std::string& base) {
-  return withoutTrailingSlashes(base) + "/pi_install_agent_pi_" + kReleaseLabel + "_" + kPlatformTag;
+  std::string url = withoutTrailingSlashes(base);
+  url += kAgentFilePrefix;
+  url += kPlatformTag;
+  return url;
+}
+
+bool isBuiltInAgentUrl(const std::string& url) {
+  const size_t prefix = sizeof kBuiltInAgentUrlPrefix - 1;
+  return url.compare(0, prefix, kBuiltInAgentUrlPrefix) == 0 &&
+         url.compare(prefix, std::string::npos, kPlatformTag) == 0;
 }
 
 // The base URL of the package: the record's slot, as kv-pack set it. One
 // damaged by hand reads as far as its room; the run refuses it before any
 // use (agent_settings.h).
 std::string packageAgentBaseUrl() {
-  const std::string slot = ownAgentBaseUrlSlot();
-  return slot.substr(0, slot.find('\0'));
+  const char* slot = ownAgentBaseUrlSlot();
+  return std::string(slot, strnlen(slot, kAgentBaseUrlSlotBytes));
 }
 
-AgentPaths buildAgentPaths() {
-  const std::string separator = "/";
-  const std::string joiner = "_";
-  return AgentPaths{
-      separator,
-      kReleaseLabel,
-      joiner,
-      kPlatformTag,
-      kAgentZipName,
-      agentUrlFrom(packageAgentBaseUrl()),
-      agentUrlFrom(KV_AGENT_BASE_URL),
-      kAgentDirName,
-      cacheSubdir(separator),
-      ".validatestring",
-      "ETag: ",
-  };
-}
+AgentPaths buildAgentPaths() { return AgentPaths{agentUrlFrom(packageAgentBaseUrl()), cacheSubdir()}; }
 
 }  // namespace
 
@@ -70,46 +72,57 @@ const AgentPaths kAgentPaths = buildAgentPaths();
 
 std::string installAgentUrl() {
   const char* url = getenv(kUrlVariable);
-  return url != nullptr ? url : kAgentPaths.kAgentUrl;
+  return url != nullptr ? url : kAgentPaths.agentUrl;
 }
 
 std::string agentSourceDirName(const std::string& agentUrl) {
-  return agentUrl == kAgentPaths.kBuiltInAgentUrl ? "" : "url-" + stableHashText(agentUrl) + "/";
+  std::string name;
+  if (!isBuiltInAgentUrl(agentUrl)) {
+    name = "url-";
+    name += stableHashText(agentUrl);
+    name += '/';
+  }
+  return name;
 }
 
 std::string agentCacheSubdir() {
-  std::string subdir = kAgentPaths.kCacheSubdir + agentSourceDirName(installAgentUrl());
+  std::string subdir = kAgentPaths.cacheSubdir;
+  subdir += agentSourceDirName(installAgentUrl());
   // An agent stored by a bootstrap without the key, or with another one, was
   // never verified with this one, and must not run because the server's tag
   // matches.
-  if (!agentKeyId().empty()) subdir += "signed-" + agentKeyId() + kAgentPaths.kPathSeparator;
+  if (*agentKeyId() != '\0') {
+    subdir += "signed-";
+    subdir += agentKeyId();
+    subdir += '/';
+  }
   return subdir;
 }
 
 std::string agentCacheRoot() {
   const char* home = getenv("HOME");
   std::string root = (home != nullptr && home[0] != '\0') ? home : "/tmp";
-  if (root.back() != '/') root += kAgentPaths.kPathSeparator;
+  if (root.back() != '/') root += '/';
   return root + agentCacheSubdir();
 }
 
 std::string installScriptPath(const std::string& dir) {
   std::string path = dir;
-  if (!path.empty() && path.back() != '/') path += kAgentPaths.kPathSeparator;
+  if (!path.empty() && path.back() != '/') path += '/';
   return path + "install";
 }
 
 std::string findCachedAgent() {
   const std::string agentDir =
-      agentCacheRoot() + kAgentPaths.kAgentDirName + kAgentPaths.kPathSeparator;
+      agentCacheRoot() + kAgentDirName + '/';
   return pathExists(installScriptPath(agentDir)) ? agentDir : std::string();
 }
 
 std::string validateFilePath(const std::string& dir) {
-  return dir + kAgentPaths.kPathSeparator + kAgentPaths.kValidateFileName;
+  return dir + '/' + kValidateFileName;
 }
 
-std::string signingTimeFilePath(const std::string& cacheRoot) { return cacheRoot + ".signingtime"; }
+std::string signingTimeFilePath(const std::string& cacheRoot) { return cacheRoot + kSigningTimeFileName; }
 
 void writeValidateString(const std::string& dir, const ValidateString& value) {
   if (dir.empty() || value.empty()) return;

@@ -3,23 +3,22 @@
 
 #include <string>
 
-/// The names, paths and URL the install agent is found under. Built once,
-/// before main, and the same for every source file.
+/// The names in the agent cache, each known here alone.
+inline constexpr char kAgentDirName[] = "installagent";
+inline constexpr char kValidateFileName[] = ".validatestring";
+inline constexpr char kSigningTimeFileName[] = ".signingtime";
+inline constexpr char kLockFileName[] = ".lock";
+
+/// The header whose line identifies the agent archive.
+inline constexpr char kETagPrefix[] = "ETag: ";
+
+/// What the install agent is found under that the build and the package
+/// decide. Built once, before main, and the same for every source file.
 struct AgentPaths {
-  const std::string kPathSeparator;
-  const std::string kReleaseLabel;
-  const std::string kNameJoiner;
-  const std::string kPlatformTag;
-  const std::string kAgentZipName;
   /// The package's own agent URL, from the base in the bootstrap's record.
-  const std::string kAgentUrl;
-  /// The agent URL of the base the bootstrap was built with.
-  const std::string kBuiltInAgentUrl;
-  const std::string kAgentDirName;
+  std::string agentUrl;
   /// ".korvex/installagent/<release>/<platform>/"
-  const std::string kCacheSubdir;
-  const std::string kValidateFileName;
-  const std::string kETagPrefix;
+  std::string cacheSubdir;
 };
 
 extern const AgentPaths kAgentPaths;

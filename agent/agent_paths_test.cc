@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "bootstrap/package_layout.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -37,12 +38,12 @@ class AgentCacheTest : public testing::Test {
 TEST(AgentPathsTest, NamesThatOutliveOneRun) {
   // These name the cache on users' disks and the file on the vendor's server:
   // a change strands every cached agent.
-  EXPECT_EQ(kCacheSubdir, kAgentPaths.kCacheSubdir);
-  EXPECT_EQ(".validatestring", kAgentPaths.kValidateFileName);
-  EXPECT_EQ("InstallAgent.zip", kAgentPaths.kAgentZipName);
-  EXPECT_EQ("ETag: ", kAgentPaths.kETagPrefix);
+  EXPECT_EQ(kCacheSubdir, kAgentPaths.cacheSubdir);
+  EXPECT_EQ(".validatestring", std::string(kValidateFileName));
+  EXPECT_EQ("InstallAgent.zip", std::string(kAgentZipName));
+  EXPECT_EQ("ETag: ", std::string(kETagPrefix));
   const std::string file = "/pi_install_agent_pi_V7031c_tux64le";
-  const std::string& url = kAgentPaths.kAgentUrl;
+  const std::string& url = kAgentPaths.agentUrl;
   ASSERT_GT(url.size(), file.size());
   EXPECT_EQ(file, url.substr(url.size() - file.size())) << url;
   EXPECT_NE('/', url[url.size() - file.size() - 1]) << url;

@@ -8,20 +8,26 @@
 
 namespace {
 
-bool refuse(const std::string& what, const std::string& why, ReportFn report) {
-  report("This installer is damaged: its " + what + " " + why +
-             ". Download it again, or ask its vendor for a new copy.",
-         true);
+// One message for every damage: the bootstrap goes in front of every
+// package, so its failure texts are put together, not written out each.
+bool refuse(const char* what, const char* why, ReportFn report) {
+  std::string message = "This installer is damaged: its ";
+  message += what;
+  message += why;
+  message += ". Download it again, or ask its vendor for a new copy.";
+  report(message, true);
   return false;
 }
 
 }  // namespace
 
 bool loadAgentSettings(ReportFn report) {
-  std::string url, key, why;
-  if (!slotValue(ownAgentBaseUrlSlot(), &url)) return refuse("agent URL", "has no end", report);
-  if (!checkAgentBaseUrl(url, &why)) return refuse("agent URL", why, report);
-  if (!slotValue(ownAgentKeySlot(), &key)) return refuse("agent key", "has no end", report);
-  if (!useAgentKey(key, &why)) return refuse("agent key", why, report);
+  const char* url = slotValue(ownAgentBaseUrlSlot(), kAgentBaseUrlSlotBytes);
+  const char* problem = url == nullptr ? "has no end" : agentBaseUrlProblem(url);
+  if (problem != nullptr) return refuse("agent URL ", problem, report);
+  const char* key = slotValue(ownAgentKeySlot(), kAgentKeySlotBytes);
+  if (key == nullptr) return refuse("agent key ", "has no end", report);
+  std::string why;
+  if (!useAgentKey(key, &why)) return refuse("agent key ", why.c_str(), report);
   return true;
 }

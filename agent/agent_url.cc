@@ -5,42 +5,38 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
 // The length of the scheme and "://" the URL starts with, or 0 for any other scheme.
-size_t httpPrefixLength(const std::string& url) {
-  for (const char* prefix : {"http://", "https://"}) {
-    const std::string text = prefix;
-    if (url.size() >= text.size() && strncasecmp(url.c_str(), prefix, text.size()) == 0)
-      return text.size();
-  }
+size_t httpPrefixLength(const char* url) {
+  if (strncasecmp(url, "http://", 7) == 0) return 7;
+  if (strncasecmp(url, "https://", 8) == 0) return 8;
   return 0;
 }
 
 }  // namespace
 
-bool checkAgentBaseUrl(const std::string& url, std::string* why) {
-  for (char c : url) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte <= ' ' || byte == 0x7f) {
-      *why = "holds a blank or a control byte";
-      return false;
-    }
+const char* agentBaseUrlProblem(const char* url) {
+  for (const char* c = url; *c != '\0'; ++c) {
+    const auto byte = static_cast<unsigned char>(*c);
+    if (byte <= ' ' || byte == 0x7f) return "holds a blank or a control byte";
   }
-  if (httpPrefixLength(url) == 0) {
-    *why = "does not start with http:// or https://";
-    return false;
-  }
-  if (urlHost(url).empty()) {
-    *why = "has no host";
-    return false;
-  }
-  return true;
+  const size_t prefix = httpPrefixLength(url);
+  if (prefix == 0) return "does not start with http:// or https://";
+  // The host is what comes before the path, the query or the fragment,
+  // without a user before it or a port after it.
+  const char* authority = url + prefix;
+  const char* end = authority + strcspn(authority, "/?#");
+  for (const char* at = authority; at < end; ++at)
+    if (*at == '@') authority = at + 1;
+  if (authority == end || *authority == ':') return "has no host";
+  return nullptr;
 }
 
 std::string urlHost(const std::string& url) {
-  const size_t start = httpPrefixLength(url);
+  const size_t start = httpPrefixLength(url.c_str());
   if (start == 0) return "";
   std::string authority = url.substr(start, url.find_first_of("/?#", start) - start);
   authority.erase(0, authority.rfind('@') + 1);  // npos + 1 == 0: nothing to erase

@@ -3,11 +3,11 @@
 
 #include <string>
 
-/// True when url can be the base the install agent is downloaded from:
-/// http:// or https:// (in any letter case) and a host, with no blank and
-/// no control byte anywhere. Otherwise false, with *why completing "the
-/// agent URL ..." ("has no host", ...).
-bool checkAgentBaseUrl(const std::string& url, std::string* why);
+/// Why url cannot be the base the install agent is downloaded from, which
+/// needs http:// or https:// (in any letter case), a host, and no blank or
+/// control byte anywhere: a text that completes "the agent URL ..." ("has
+/// no host", ...); nullptr when it can.
+const char* agentBaseUrlProblem(const char* url);
 
 /// The host of an http(s) URL, in lower case, without user, port or brackets.
 std::string urlHost(const std::string& url);

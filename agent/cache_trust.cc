@@ -11,8 +11,6 @@
 
 namespace {
 
-const char kLockFileName[] = ".lock";
-
 // The paths to check, outermost first: every directory level of the cache
 // below HOME, then the agent directory and the files in the cache the run uses.
 std::vector<std::string> pathsToTrust() {
@@ -22,7 +20,7 @@ std::vector<std::string> pathsToTrust() {
   std::vector<std::string> paths;
   for (size_t slash = subdir.find('/'); slash != std::string::npos; slash = subdir.find('/', slash + 1))
     paths.push_back(home + subdir.substr(0, slash));
-  const std::string agentDir = root + kAgentPaths.kAgentDirName;
+  const std::string agentDir = root + kAgentDirName;
   paths.push_back(agentDir);
   paths.push_back(validateFilePath(root));
   paths.push_back(signingTimeFilePath(root));

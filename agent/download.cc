@@ -98,7 +98,7 @@ std::string transferFailureReason(const CurlLibrary& lib, CURL* curl, const std:
 
 size_t headerCallback(char* line, size_t size, size_t count, void* buffer) {
   const size_t length = size * count;
-  const std::string& prefix = kAgentPaths.kETagPrefix;
+  const std::string prefix = kETagPrefix;
   auto* tag = static_cast<std::string*>(buffer);
   // Every response of a redirect chain starts with a status line: a tag seen
   // on an earlier hop is not the tag of the archive at the end.
@@ -187,7 +187,7 @@ bool fetchAgentArchive(const std::string& url, const std::string& destPath, Repo
   const std::string cacheRoot = agentCacheRoot();
   if (!findCachedAgent().empty() && isValidateStringCurrent(cacheRoot, tagLine)) return true;
 
-  removeTreeIfExists(cacheRoot + kAgentPaths.kAgentDirName);
+  removeTreeIfExists(cacheRoot + kAgentDirName);
   lib.easy_setopt(curl.get(), CURLOPT_NOBODY, 0L);
   lib.easy_setopt(curl.get(), CURLOPT_HTTPGET, 1L);
   lib.easy_setopt(curl.get(), CURLOPT_HEADERFUNCTION, static_cast<curl_write_callback>(nullptr));

@@ -31,7 +31,7 @@ std::string provisionCachedAgent(const std::string& payloadDir, ReportFn report)
   if (curlLibraryFor(installAgentUrl(), report) == nullptr) return std::string();
 
   const std::string cacheRoot = agentCacheRoot();
-  const std::string agentDir = cacheRoot + kAgentPaths.kAgentDirName;
+  const std::string agentDir = cacheRoot + kAgentDirName;
   if (!cacheTrusted(report)) return std::string();
   // The lock file's directory. The agent directory is made only under the
   // lock: the run holding it removes that directory whenever it downloads.
@@ -51,7 +51,7 @@ std::string provisionCachedAgent(const std::string& payloadDir, ReportFn report)
     return std::string();
   }
 
-  const std::string archive = payloadDir + kAgentPaths.kPathSeparator + kAgentPaths.kAgentZipName;
+  const std::string archive = payloadDir + "/" + kAgentZipName;
   if (!downloadInstallAgent(archive, report)) return std::string();
 
   std::string cached = findCachedAgent();
@@ -75,8 +75,8 @@ std::string provisionCachedAgent(const std::string& payloadDir, ReportFn report)
 
 std::string findAgentZipInPayload(const std::string& payloadDir) {
   std::string candidate = payloadDir;
-  if (candidate.empty() || candidate.back() != '/') candidate += kAgentPaths.kPathSeparator;
-  candidate += kAgentPaths.kAgentZipName;
+  if (candidate.empty() || candidate.back() != '/') candidate += "/";
+  candidate += kAgentZipName;
   if (pathExists(candidate)) return candidate;
 
   const std::string scanDir = candidate.substr(0, candidate.find_last_of("/\\"));
@@ -84,7 +84,7 @@ std::string findAgentZipInPayload(const std::string& payloadDir) {
   if (!dir) return std::string();
   while (const struct dirent* entry = readdir(dir.get())) {
     if (isVersionedAgentName(entry->d_name))
-      return scanDir + kAgentPaths.kPathSeparator + entry->d_name;
+      return scanDir + "/" + entry->d_name;
   }
   return std::string();
 }

@@ -162,10 +162,10 @@ bool signatureMatches(const MinisignSignature& signature, const std::string& arc
 
 }  // namespace
 
-bool useAgentKey(const std::string& keyLine, std::string* why) {
+bool useAgentKey(const char* keyLine, std::string* why) {
   AgentKey& inUse = agentKey();
   inUse = AgentKey();
-  if (keyLine == kNoAgentKey) return true;
+  if (strcmp(keyLine, kNoAgentKey) == 0) return true;
   if (!parseMinisignPublicKey(keyLine, &inUse.key, why)) {
     *why = "is not a minisign public key: " + *why;
     return false;
@@ -175,7 +175,7 @@ bool useAgentKey(const std::string& keyLine, std::string* why) {
   return true;
 }
 
-const std::string& agentKeyId() { return agentKey().id; }
+const char* agentKeyId() { return agentKey().id.c_str(); }
 
 // The two strings' order is fetchAgentArchive's.
 // NOLINTNEXTLINE(bugprone-easily-swappable-parameters)

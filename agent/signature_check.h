@@ -16,11 +16,11 @@
 /// Takes the key the bootstrap's record names: the base64 line of a
 /// minisign public key, or "none". False, with *why completing "its agent
 /// key ...", when this bootstrap cannot check agents with it.
-bool useAgentKey(const std::string& keyLine, std::string* why);
+bool useAgentKey(const char* keyLine, std::string* why);
 
 /// The id of the key in use, as minisign prints it (16 hex digits); empty
 /// when downloaded agents are not checked.
-const std::string& agentKeyId();
+const char* agentKeyId();
 
 /// Downloads the signature of the agent at url on the handle of the agent's own
 /// download (so with its limits) and checks the archive at archivePath with

@@ -96,21 +96,21 @@ namespace {
 // The record's bytes as the loaded file holds them. kv-pack changes the
 // slots after the build, so the compiler must not put the values it knows
 // in their place: the empty asm hides where the pointer comes from.
-std::string ownSlot(const char* key, size_t bytes) {
+const char* ownSlot(size_t offset) {
   const char* description = kStubRecordNote.description;
   __asm__("" : "+r"(description));
-  return std::string(description + valueOffset(key), bytes);
+  return description + offset;
 }
+
+constexpr size_t kAgentBaseUrlOffset = valueOffset(kStubAgentBaseUrlKey);
+constexpr size_t kAgentKeyOffset = valueOffset(kStubAgentKeyKey);
 
 }  // namespace
 
-std::string ownAgentBaseUrlSlot() { return ownSlot(kStubAgentBaseUrlKey, kAgentBaseUrlSlotBytes); }
+const char* ownAgentBaseUrlSlot() { return ownSlot(kAgentBaseUrlOffset); }
 
-std::string ownAgentKeySlot() { return ownSlot(kStubAgentKeyKey, kAgentKeySlotBytes); }
+const char* ownAgentKeySlot() { return ownSlot(kAgentKeyOffset); }
 
-bool slotValue(const std::string& slot, std::string* value) {
-  const size_t end = slot.find('\0');
-  if (end == std::string::npos) return false;
-  value->assign(slot, 0, end);
-  return true;
+const char* slotValue(const char* slot, size_t bytes) {
+  return memchr(slot, '\0', bytes) != nullptr ? slot : nullptr;
 }

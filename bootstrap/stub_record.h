@@ -14,7 +14,6 @@
 // own record in memory. A reader skips the empty fields the filling makes.
 
 #include <cstddef>
-#include <string>
 
 inline constexpr char kStubRecordOwner[] = "kv-bootstrap";
 /// The note type, and so the record's format: raised whenever a reader of
@@ -47,10 +46,11 @@ inline constexpr size_t kAgentKeySlotBytes = 64;
 /// This program's own slots as they are in memory, NUL filling included:
 /// kAgentBaseUrlSlotBytes and kAgentKeySlotBytes bytes. A slot damaged by
 /// hand may lack its NUL.
-std::string ownAgentBaseUrlSlot();
-std::string ownAgentKeySlot();
+const char* ownAgentBaseUrlSlot();
+const char* ownAgentKeySlot();
 
-/// The value of a slot: its bytes up to the first NUL. False when there is no NUL.
-bool slotValue(const std::string& slot, std::string* value);
+/// The value in a slot of `bytes` bytes, as a C string; nullptr when the
+/// slot holds no NUL to end it.
+const char* slotValue(const char* slot, size_t bytes);
 
 #endif  // KV_BOOTSTRAP_STUB_RECORD_H_

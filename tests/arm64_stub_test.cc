@@ -18,8 +18,6 @@
 
 namespace {
 
-const char kArm64Cache[] = "/.korvex/installagent/V7031c/tuxarm64le/";
-
 class Arm64StubTest : public testing::Test {
  protected:
   Arm64StubTest() : nginx_(www()) {}
@@ -51,14 +49,18 @@ class Arm64StubTest : public testing::Test {
 
   // Runs the package as an arm64 machine's user would, in a mount namespace
   // of its own when `hidden` names libraries to take out of the arm64 root.
-  Command armRun(const std::string& package, const std::vector<std::string>& hidden = {}) {
+  Command armRun(const std::string& package, const std::vector<std::string>& hidden = {},
+                 bool ownAgentUrl = false) {
     Command command;
     command.argv = {qemu_, "-L", root_, package, "-mode", "silent"};
     if (!hidden.empty())
       command.argv = withFilesMissing(root_ + "/usr/lib/aarch64-linux-gnu", hidden, {}, tmp_.path(),
                                       command.argv);
-    command.setEnv = {{"HOME", tmp_ / "home"},
-                      {"KV_INTERNAL_INSTALL_AGENT_URL", nginx_.url("/agent")}};
+    command.setEnv = {{"HOME", tmp_ / "home"}};
+    if (ownAgentUrl)
+      command.unsetEnv = {"KV_INTERNAL_INSTALL_AGENT_URL"};
+    else
+      command.setEnv["KV_INTERNAL_INSTALL_AGENT_URL"] = nginx_.url("/agent");
     command.workDir = tmp_.path();  // where a signal's core file would go
     command.privateTmp = runTmpDir();
     return command;
@@ -106,23 +108,31 @@ TEST_F(Arm64StubTest, PackageWithItsAgentInstalls) {
   expectNoWorkDirLeft();
 }
 
-// The arm64 libcurl of the root downloads the agent into the arm64 cache;
-// the second run asks for the tag alone.
+// The arm64 libcurl of the root downloads the agent, from the server and
+// checked with the key that kv-pack set, into the arm64 cache; the second
+// run asks for the tag alone.
 TEST_F(Arm64StubTest, DownloadedAgentIsCachedUnderItsOwnPlatform) {
+  const std::string file = "/arm/pi_install_agent_pi_V7031c_tuxarm64le";
   makeAgentZip(tmp_ / "served.zip", probeAgentScript(tmp_ / "served.record"));
-  shellOrDie("mv " + (tmp_ / "served.zip") + " " + www() + "/agent");
-  std::string package = armPackage("fetching.run", "");
-  for (const char* expected : {"HEAD /agent 200,GET /agent 200", "HEAD /agent 200"}) {
+  shellOrDie("mkdir " + www() + "/arm && mv " + (tmp_ / "served.zip") + " " + www() + file +
+             " && minisign -S -s " KV_TEST_KEY_DIR "/agent.key -m " + www() + file + " >/dev/null");
+  PackageSpec spec{tmp_ / "fetching.run", {{"a.txt", "a\n"}}, "", KV_STUB_KEYED_AARCH64_BIN, "aarch64",
+                   nginx_.url("/arm")};
+  spec.agentKey = KV_TEST_KEY_DIR "/agent.pub";
+  makePackage(spec);
+  for (std::string expected : {"HEAD F 200,GET F 200,GET F.minisig 200", "HEAD F 200"}) {
+    for (size_t at; (at = expected.find('F')) != std::string::npos;) expected.replace(at, 1, file);
     SCOPED_TRACE(expected);
     nginx_.clearAccessLog();
     unlink((tmp_ / "served.record").c_str());
-    ProcessResult run = runProcess(armRun(package));
+    ProcessResult run = runProcess(armRun(spec.output, {}, true));
     EXPECT_EQ(0, run.exitCode) << run.err;
     EXPECT_EQ("", run.err);
     EXPECT_EQ(4u, readRecordedArgs(tmp_ / "served.record").size());
     EXPECT_EQ(expected, nginx_.joinedAccessLog());
   }
-  EXPECT_TRUE(fileExists(tmp_ / "home" + kArm64Cache + "installagent/install"));
+  EXPECT_TRUE(fileExists(agentCacheRootFor(tmp_ / "home", nginx_.url(file), KV_TEST_KEY_ID,
+                                           "tuxarm64le") + "installagent/install"));
   EXPECT_FALSE(fileExists(tmp_ / "home/.korvex/installagent/V7031c/tux64le"));
   expectNoWorkDirLeft();
 }

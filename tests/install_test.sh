@@ -60,8 +60,9 @@ else
   prefix=$root/usr
 fi
 
-stubs=lib/kv-bootstrap/kv-bootstrap
-[ "$expect_aarch64" = 1 ] && stubs="$stubs lib/kv-bootstrap/kv-bootstrap-aarch64"
+stubs="lib/kv-bootstrap/kv-bootstrap lib/kv-bootstrap/kv-bootstrap-keyed"
+[ "$expect_aarch64" = 1 ] &&
+  stubs="$stubs lib/kv-bootstrap/kv-bootstrap-aarch64 lib/kv-bootstrap/kv-bootstrap-keyed-aarch64"
 for program in bin/kv-pack $stubs; do
   [ -f "$prefix/$program" ] && [ -x "$prefix/$program" ] || fail "$program not installed as a program"
 done
@@ -112,6 +113,26 @@ if [ "$expect_aarch64" = 1 ]; then
   cmp -n "$(wc -c <"$arm")" "$arm" "$tmp/setup-arm64.run" >/dev/null ||
     fail "the arm64 package does not start with the installed aarch64 bootstrap"
 fi
+# A package that downloads its agent from the vendor's server, checked with
+# the vendor's key: the keyed stub, with both in its record.
+(cd "$tmp/elsewhere" && minisign -G -W -p vendor.pub -s vendor.key >/dev/null) ||
+  fail "minisign could not make a key pair"
+key_id=$(sed -n '1s/.* //p' "$tmp/elsewhere/vendor.pub")
+for arch in x86-64 aarch64; do
+  [ "$arch" = aarch64 ] && [ "$expect_aarch64" != 1 ] && continue
+  "$prefix/bin/kv-pack" --arch "$arch" --bundle "$tmp/bundle" -o "$tmp/keyed.run" \
+    --agent-url https://agents.example.org/vendor/ --agent-key "$tmp/elsewhere/vendor.pub" ||
+    fail "the installed kv-pack could not make a keyed $arch package"
+  "$prefix/bin/kv-pack" --info "$tmp/keyed.run" >"$tmp/keyed.info" || fail "kv-pack --info refuses the keyed package"
+  for line in "agent base URL  *https://agents.example.org/vendor" "signing key  *$key_id" \
+    "signature check  *ed25519" "machine  *$arch"; do
+    grep -qx "$line" "$tmp/keyed.info" || fail "the keyed $arch package lacks \"$line\": $(cat "$tmp/keyed.info")"
+  done
+done
+"$prefix/bin/kv-pack" --bundle "$tmp/bundle" -o "$tmp/nowhere.run" 2>"$tmp/nowhere.err" &&
+  fail "the installed kv-pack made a package that can never get its agent"
+grep -q "never resolves" "$tmp/nowhere.err" || fail "kv-pack refused for another reason: $(cat "$tmp/nowhere.err")"
+
 "$prefix/bin/kv-pack" --info "$tmp/setup.run" >"$tmp/setup.info" ||
   fail "kv-pack --info finds fault with the package it made"
 grep -qx "agent  *InstallAgent.zip, in the package" "$tmp/setup.info" ||

@@ -42,9 +42,10 @@ bool readSmallFile(const std::string& path, std::string* text, std::string* err)
 bool readAgentUrlOption(const std::string& text, std::string* url, std::string* err) {
   std::string base = text;
   while (!base.empty() && base.back() == '/') base.pop_back();
-  std::string why;
-  if (!checkAgentBaseUrl(base, &why)) {
-    *err = "--agent-url \"" + text + "\" " + why + " (it takes http:// or https:// and a host)";
+  const char* problem = agentBaseUrlProblem(base.c_str());
+  if (problem == nullptr && urlHost(base).empty()) problem = "has no host";
+  if (problem != nullptr) {
+    *err = "--agent-url \"" + text + "\" " + problem + " (it takes http:// or https:// and a host)";
     return false;
   }
   if (base.size() >= kAgentBaseUrlSlotBytes) {
