@@ -158,11 +158,13 @@ int main(int argc, char** argv) {
         break;
       case kAgentUrl:
         packOptionGiven = true;
-        if (!readAgentUrlOption(optarg, &options.agentUrl, &err)) return fail(err);
+        options.agentUrl = readAgentUrlOption(optarg, &err);
+        if (options.agentUrl.empty()) return fail(err);
         break;
       case kAgentKey:
         packOptionGiven = true;
-        if (!readAgentKeyOption(optarg, &options.agentKey, &err)) return fail(err);
+        options.agentKey = readAgentKeyOption(optarg, &err);
+        if (options.agentKey.empty()) return fail(err);
         break;
       case 'o':
         packOptionGiven = true;

@@ -105,7 +105,7 @@ bool packPackage(const PackOptions& options, std::string* err) {
   bool bundleIsDir = false;
   StubRecord record;
   if (!checkBootstrap(options.bootstrap, *options.arch, &record, err) ||
-      !checkStubTakesSettings(record, options.bootstrap, options.agentUrl, options.agentKey, err) ||
+      !checkStubTakesSettings(record, options, err) ||
       (options.agent.empty() &&
        !checkAgentReachable(options.agentUrl.empty() ? record.agentBaseUrl : options.agentUrl, err)) ||
       !bundleIsDirectory(options, &bundleIsDir, err) || !checkOutputPath(options.output, err))

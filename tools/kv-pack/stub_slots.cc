@@ -17,78 +17,68 @@ constexpr size_t kMaxKeyFileBytes = 4096;
 // The base64 line of a minisign public key.
 constexpr size_t kKeyLineLength = 56;
 
-bool readSmallFile(const std::string& path, std::string* text, std::string* err) {
+// The key file, or its start when it is longer than kMaxKeyFileBytes; *err
+// says why when it cannot be read.
+std::string readKeyFile(const std::string& path, std::string* err) {
   UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd.valid()) {
-    *err = errnoText("--agent-key " + path + ": cannot read it");
-    return false;
-  }
+  std::string text;
   char buffer[kMaxKeyFileBytes + 1];
-  size_t got = 0;
-  for (ssize_t n; got < sizeof buffer && (n = read(fd.get(), buffer + got, sizeof buffer - got)) != 0;) {
+  ssize_t n = 0;
+  while (fd.valid() && text.size() <= kMaxKeyFileBytes && (n = read(fd.get(), buffer, sizeof buffer)) != 0) {
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      *err = errnoText("--agent-key " + path + ": cannot read it");
-      return false;
-    }
-    got += static_cast<size_t>(n);
+    if (n < 0) break;
+    text.append(buffer, static_cast<size_t>(n));
   }
-  text->assign(buffer, got);
-  return true;
+  if (!fd.valid() || n < 0) {
+    *err = errnoText("--agent-key " + path + ": cannot read it");
+    return "";
+  }
+  return text;
 }
 
 }  // namespace
 
-bool readAgentUrlOption(const std::string& text, std::string* url, std::string* err) {
+std::string readAgentUrlOption(const std::string& text, std::string* err) {
   std::string base = text;
   while (!base.empty() && base.back() == '/') base.pop_back();
   const char* problem = agentBaseUrlProblem(base.c_str());
   if (problem == nullptr && urlHost(base).empty()) problem = "has no host";
   if (problem != nullptr) {
     *err = "--agent-url \"" + text + "\" " + problem + " (it takes http:// or https:// and a host)";
-    return false;
+    return "";
   }
   if (base.size() >= kAgentBaseUrlSlotBytes) {
     *err = "--agent-url is " + std::to_string(base.size()) + " bytes long; the stub has room for " +
            std::to_string(kAgentBaseUrlSlotBytes - 1);
-    return false;
+    return "";
   }
-  *url = base;
-  return true;
+  return base;
 }
 
-bool readAgentKeyOption(const std::string& text, std::string* keyLine, std::string* err) {
+std::string readAgentKeyOption(const std::string& text, std::string* err) {
   MinisignPublicKey key;
   std::string why;
   // A key line names no file: what is not there is taken as one.
-  if (access(text.c_str(), F_OK) != 0 && text.size() == kKeyLineLength) {
-    if (!parseMinisignPublicKey(text, &key, &why)) {
-      *err = "--agent-key " + text + ": " + why;
-      return false;
-    }
-    *keyLine = key.line;
-    return true;
-  }
-  std::string contents;
-  if (!readSmallFile(text, &contents, err)) return false;
-  if (contents.size() > kMaxKeyFileBytes || !parseMinisignPublicKey(contents, &key, &why)) {
-    *err = "--agent-key " + text + ": " +
-           (contents.size() > kMaxKeyFileBytes ? "it is far longer than a minisign.pub file" : why);
-    return false;
-  }
-  *keyLine = key.line;
-  return true;
+  const bool isLine = access(text.c_str(), F_OK) != 0 && text.size() == kKeyLineLength;
+  const std::string contents = isLine ? text : readKeyFile(text, err);
+  if (!err->empty()) return "";
+  if (contents.size() > kMaxKeyFileBytes)
+    why = "it is far longer than a minisign.pub file";
+  else if (parseMinisignPublicKey(contents, &key, &why))
+    return key.line;
+  *err = "--agent-key " + text + ": " + why;
+  return "";
 }
 
-bool checkStubTakesSettings(const StubRecord& record, const std::string& path,
-                            const std::string& agentUrl, const std::string& agentKey,
+bool checkStubTakesSettings(const StubRecord& record, const PackOptions& options,
                             std::string* err) {
-  if ((!agentUrl.empty() || !agentKey.empty()) && !record.hasSlots()) {
+  const std::string& path = options.bootstrap;
+  if ((!options.agentUrl.empty() || !options.agentKey.empty()) && !record.hasSlots()) {
     *err = "bootstrap " + path + " has no room for --agent-url or --agent-key (its record is format " +
            std::to_string(record.format) + "); use a stub of this kv-pack's release";
     return false;
   }
-  if (!agentKey.empty() && !record.checksSignatures()) {
+  if (!options.agentKey.empty() && !record.checksSignatures()) {
     *err = "bootstrap " + path +
            " cannot check signatures, which --agent-key needs; use the keyed stub (kv-bootstrap-keyed)";
     return false;

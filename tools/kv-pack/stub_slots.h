@@ -6,21 +6,23 @@
 
 #include <string>
 
+#include "tools/kv-pack/pack.h"
 #include "tools/kv-pack/stub.h"
 
 /// --agent-url: http:// or https:// with a host, no blank or control byte,
-/// short enough for the slot; trailing slashes are dropped.
-[[nodiscard]] bool readAgentUrlOption(const std::string& text, std::string* url, std::string* err);
+/// short enough for the slot. Gives it without trailing slashes; "" with
+/// *err when it cannot be one.
+std::string readAgentUrlOption(const std::string& text, std::string* err);
 
 /// --agent-key: the base64 line of a minisign public key, or a file that
-/// holds minisign.pub or that line. Gives the line.
-[[nodiscard]] bool readAgentKeyOption(const std::string& text, std::string* keyLine,
-                                      std::string* err);
+/// holds minisign.pub or that line. Gives the line; "" with *err when there
+/// is no key.
+std::string readAgentKeyOption(const std::string& text, std::string* err);
 
-/// What the package's bootstrap must offer for the settings: slots to write
-/// them into, and signature code for a key. `path` names it in messages.
-[[nodiscard]] bool checkStubTakesSettings(const StubRecord& record, const std::string& path,
-                                          const std::string& agentUrl, const std::string& agentKey,
+/// What the package's bootstrap (record of options.bootstrap) must offer for
+/// the agent URL and key given: slots to write them into, and signature
+/// code for a key.
+[[nodiscard]] bool checkStubTakesSettings(const StubRecord& record, const PackOptions& options,
                                           std::string* err);
 
 /// A package without an agent downloads it, so its URL must lead somewhere:
