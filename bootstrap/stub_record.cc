@@ -43,12 +43,17 @@ constexpr size_t fieldBytes() {
   return total;
 }
 
+constexpr bool sameText(const char* a, const char* b) {
+  while (*a != '\0' && *a == *b) ++a, ++b;
+  return *a == *b;
+}
+
 // Where the value of the field named `key` starts in the description.
 constexpr size_t valueOffset(const char* key) {
   size_t at = 0;
   for (const Field& field : kFields) {
     at += textLength(field.key) + 1;
-    if (field.key == key) return at;
+    if (sameText(field.key, key)) return at;
     at += valueBytes(field);
   }
   return at;
