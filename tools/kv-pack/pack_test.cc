@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "agent/platform_tag.h"
+#include "tests/server_process.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -137,6 +138,26 @@ std::string aarch64Stub(const std::string& path) {
   changed[18] = '\xb7';  // EM_AARCH64, little-endian
   changed[19] = '\0';
   return changedStub(path, header, changed);
+}
+
+// The built stub as builds from before the record's platform field made it:
+// the field cut out of the note, whose description is that much shorter.
+std::string stubWithoutPlatform(const std::string& path) {
+  const std::string stub = readFile(bootstrapBinary());
+  // The note's type and owner follow the sizes of its owner and description;
+  // the owner takes 16 bytes.
+  const size_t type = stub.find(kRecordFormatAndOwner);
+  const std::string note = type < 8 ? "" : stub.substr(type - 8, 28 + le32(stub, type - 4));
+  const size_t field = note.find(std::string("\0platform=", 10), 28) + 1;
+  if (field == 0) {
+    ADD_FAILURE() << "no platform field in the stub record";
+    return path;
+  }
+  const size_t length = note.find('\0', field) + 1 - field;
+  std::string changed = note;
+  changed.erase(field, length).append(length, '\0');
+  changed.replace(4, 4, le32Bytes(le32(note, 4) - length));
+  return changedStub(path, note, changed);
 }
 
 ProcessResult runTool(const std::vector<std::string>& argv, const std::string& workDir = "") {
@@ -519,6 +540,13 @@ TEST_F(PackTest, BadInputsFailCleanly) {
   changedStub(dir_ / "damaged-record-stub", std::string("\0version=", 9),
               std::string("\0version!", 9));
   aarch64Stub(dir_ / "aarch64-stub");
+  // Real unzip exits when kv-pack stops a test it no longer needs, but one
+  // that a shell script on PATH runs (as some systems install it) ends by the
+  // signal. A big bundle keeps that test going while the agent's fails at once.
+  shellOrDie("cd '" + dir_.path() +
+             "' && truncate -s 256M zeros && zip -q -1 big.zip zeros && rm zeros");
+  ASSERT_EQ(0, mkdir((dir_ / "wrapped").c_str(), 0755));
+  writeFile(dir_ / "wrapped/unzip", "#!/bin/sh\n/usr/bin/unzip \"$@\"\n", 0755);
 
   struct Case {
     std::string what;
@@ -561,7 +589,12 @@ TEST_F(PackTest, BadInputsFailCleanly) {
       {"level out of range", {"--level", "10"}, "--level"},
       {"level for a ZIP bundle", {"--bundle", zipped, "--level", "1"}, "--level"},
       {"unknown option", {"--compress"}, "unknown option"},
-      {"--info while packing", {"--info", goodPackage}, "--info takes no other option"},
+      {"--info while packing",
+       {"--info", goodPackage, "--bundle", bundle},
+       "--info takes no other option"},
+      {"--info with --arch",
+       {"--info", goodPackage, "--arch", "aarch64"},
+       "--info takes no other option"},
   };
   // Every case packs over a good package, which must stay as it was.
   shellOrDie("cp '" + goodPackage + "' '" + dir_.path() + "/out.run'");
@@ -571,10 +604,11 @@ TEST_F(PackTest, BadInputsFailCleanly) {
     std::map<std::string, std::string> given;
     for (size_t i = 0; i + 1 < c.args.size(); i += 2) given[c.args[i]] = c.args[i + 1];
     std::vector<std::string> args = c.args;
-    if (given.count("--bootstrap") == 0)
+    const bool packing = given.count("--info") == 0;
+    if (packing && given.count("--bootstrap") == 0)
       args.insert(args.end(), {"--bootstrap", bootstrapBinary()});
-    if (given.count("--bundle") == 0) args.insert(args.end(), {"--bundle", bundle});
-    if (given.count("-o") == 0) args.insert(args.end(), {"-o", dir_ / "out.run"});
+    if (packing && given.count("--bundle") == 0) args.insert(args.end(), {"--bundle", bundle});
+    if (packing && given.count("-o") == 0) args.insert(args.end(), {"-o", dir_ / "out.run"});
     ProcessResult packed = pack(args, env);
     EXPECT_EQ(1, packed.exitCode);
     EXPECT_EQ(0u, packed.err.find("kv-pack: ")) << packed.err;
@@ -587,6 +621,10 @@ TEST_F(PackTest, BadInputsFailCleanly) {
     expectNothingLeftInTmp();
   };
   for (const Case& c : cases) expectCleanFailure(c, {});
+  expectCleanFailure({"agent not a ZIP while a wrapped unzip still tests the bundle",
+                      {"--bundle", dir_ / "big.zip", "--agent", dir_ / "text.txt"},
+                      "is not a ZIP archive"},
+                     {{"PATH", dir_ / "wrapped:/usr/bin:/bin"}});
   expectCleanFailure({"bad SOURCE_DATE_EPOCH", {}, "SOURCE_DATE_EPOCH"},
                      {{"SOURCE_DATE_EPOCH", "yesterday"}});
 }
@@ -696,14 +734,24 @@ TEST_F(PackTest, Zip64RecordsReadBackIntact) {
   }
 }
 
+// One field of /proc/PID/status, such as "State" or "ShdPnd"; empty once the
+// process is gone.
+std::string statusField(const std::string& pid, const std::string& name) {
+  std::istringstream status(readFile("/proc/" + pid + "/status"));
+  for (std::string line; std::getline(status, line);)
+    if (line.compare(0, name.size() + 1, name + ":") == 0) return line.substr(name.size() + 2);
+  return "";
+}
+
 // A stopped run removes its staging directory and half-written package, then
 // ends by the signal it got: sent to kv-pack, to its whole group as Ctrl-C
-// does, or to zip alone. Under nohup a hangup changes nothing.
+// does, or to zip alone. Under nohup a hangup changes nothing. A zip held
+// up (stopped here) still learns at once that kv-pack was stopped.
 TEST_F(PackTest, StoppedRunLeavesNothingBehind) {
   std::string bundle = dir_ / "big";
   shellOrDie("mkdir '" + bundle + "' && head -c 48M /dev/urandom > '" + bundle + "/noise'");
   std::string output = dir_ / "out.run";
-  enum Target { kPack, kGroup, kZip };
+  enum Target { kPack, kGroup, kZip, kPackWhileZipHeld };
   struct Case {
     const char* what;
     int signo;
@@ -714,6 +762,7 @@ TEST_F(PackTest, StoppedRunLeavesNothingBehind) {
       {"Ctrl-C", SIGINT, kGroup, false},
       {"SIGQUIT to zip alone", SIGQUIT, kZip, false},
       {"hangup under nohup", SIGHUP, kGroup, true},
+      {"SIGTERM to kv-pack while zip is held up", SIGTERM, kPackWhileZipHeld, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -737,7 +786,24 @@ TEST_F(PackTest, StoppedRunLeavesNothingBehind) {
     }
     ASSERT_EQ(1u, staging.size());
     ASSERT_FALSE(zip.empty()) << "zip never ran";
-    kill(c.target == kPack ? pid : c.target == kGroup ? -pid : std::stoi(zip), c.signo);
+    if (c.target == kPackWhileZipHeld) {
+      // Stopped first, so that kv-pack's SIGTERM stays pending where it can be seen.
+      zip.pop_back();
+      kill(std::stoi(zip), SIGSTOP);
+      EXPECT_TRUE(
+          waitUntil([&] { return statusField(zip, "State").compare(0, 1, "T") == 0; }, 30000));
+      kill(pid, c.signo);
+      EXPECT_TRUE(waitUntil(
+          [&] {
+            const std::string pending = statusField(zip, "ShdPnd");
+            return !pending.empty() && (std::stoull(pending, nullptr, 16) >> (SIGTERM - 1)) & 1;
+          },
+          30000))
+          << "kv-pack did not stop zip";
+      kill(std::stoi(zip), SIGCONT);
+    } else {
+      kill(c.target == kPack ? pid : c.target == kGroup ? -pid : std::stoi(zip), c.signo);
+    }
     ProcessResult ended = waitProcess(pid);
     expectNothingLeftInTmp();
     if (c.nohup) {
@@ -828,6 +894,9 @@ TEST_F(PackTest, InfoTellsWhatAPackageOrStubHolds) {
   std::string laterFormat = changedStub(dir_ / "later-format-stub", kRecordFormatAndOwner,
                                         std::string("\x02\0\0\0kv-bootstrap\0", 17));
   std::string aarch64 = aarch64Stub(dir_ / "aarch64-stub");
+  std::string withoutPlatform = stubWithoutPlatform(dir_ / "stub-without-platform");
+  EXPECT_EQ(0, pack({"--bootstrap", withoutPlatform, "--bundle", bundle, "-o", dir_ / "old.run"})
+                   .exitCode);
 
   const std::string kDownloaded = "none in the package: downloaded from the agent base URL";
   struct Case {
@@ -839,6 +908,7 @@ TEST_F(PackTest, InfoTellsWhatAPackageOrStubHolds) {
   } cases[] = {
       {"bare stub", bootstrapBinary(), bootstrapBinary(), {}, "", "", "", ""},
       {"stub for aarch64", aarch64, aarch64, {}, "", "", "", ""},
+      {"stub from before the platform field", withoutPlatform, withoutPlatform, {}, "", "", "", ""},
       {"package with a versioned agent",
        withAgent,
        bootstrapBinary(),
@@ -910,7 +980,7 @@ TEST_F(PackTest, InfoTellsWhatAPackageOrStubHolds) {
       EXPECT_EQ(KV_STUB_VERSION, one("version"));
       EXPECT_EQ(KV_STUB_AGENT_BASE_URL, one("agent base URL"));
       EXPECT_EQ("none", one("signing key"));
-      EXPECT_EQ(kPlatformTag, one("platform"));
+      EXPECT_EQ(c.stub == withoutPlatform ? "not recorded" : kPlatformTag, one("platform"));
     } else {
       EXPECT_EQ(c.record, one("record"));
     }
