@@ -413,40 +413,55 @@ TEST_F(AgentSourceTest, AgentArchiveWithLooseModesLeavesAPrivateCache) {
   EXPECT_EQ(0666u, info.st_mode & 07777) << "the file a link in the agent points to";
 }
 
-// An https agent URL stays on https: a redirect to plain http would undo the
-// TLS the vendor chose, and is refused before the http server is reached
-// (the closed port would fail the run otherwise). The test's CA is trusted
-// only inside the run's own mount namespace.
-TEST_F(AgentSourceTest, HttpsAgentUrlIsRedirectedToHttpsOnly) {
+// An https agent URL, whatever the case of its scheme, stays on https: a
+// redirect to plain http would undo the TLS the vendor chose, and is refused
+// before the http server is reached (the closed port would fail the run
+// otherwise). An http one may move up to https, as most servers send it. The
+// test's CA is trusted only inside each run's own mount namespace.
+TEST_F(AgentSourceTest, RedirectsKeepOrRaiseTheAgentUrlsTls) {
   const TestCa ca = makeTestCa(tmp_ / "ca");
   const ClosedLoopbackPort plain;
   NginxServer https(www(), {ca.certFile, ca.keyFile,
                             "location = /to-http { return 302 " + plain.url("/agent") + "; }\n"
                             "location = /to-https { return 302 /agent; }\n"});
   ASSERT_TRUE(https.started());
+  NginxServer http(www(), {"", "", "location = /up { return 301 " + https.url("/agent") + "; }\n"});
+  ASSERT_TRUE(http.started());
   serveAgent("tls");
   const std::vector<std::string> workDirsBefore = workDirsInTmp();
-  auto runFrom = [&](const std::string& url) {
-    Command command;
-    command.setEnv["KV_INTERNAL_INSTALL_AGENT_URL"] = url;
-    command.bindMounts = {{ca.caFile, kSystemCaBundle}};
-    return runPackage(package(), home(), {}, command);
+  const std::string toHttp = https.url("/to-http");
+  const struct {
+    std::string url;
+    bool refused;
+  } cases[] = {
+      {toHttp, true},
+      {"HTTPS" + toHttp.substr(5), true},
+      {https.url("/to-https"), false},
+      {http.url("/up"), false},
   };
-
-  ProcessResult refused = runFrom(https.url("/to-http"));
-  EXPECT_EQ(255, refused.exitCode);
-  EXPECT_EQ("Failed to download the TVE Installer from " + https.url("/to-http") +
-                "Error : the server redirected to http, a protocol that is not allowed (an https "
-                "agent URL may lead to https only)\nInstallation failed.\n",
-            refused.err);
-  EXPECT_FALSE(fileExists(cacheRoot() + ".validatestring"));
-  EXPECT_EQ(std::vector<std::string>{}, listDir(cacheRoot() + "installagent"));
-  EXPECT_EQ(std::vector<std::string>{}, newWorkDirs(workDirsBefore));
-
-  ProcessResult followed = runFrom(https.url("/to-https"));
-  EXPECT_EQ(0, followed.exitCode) << followed.err;
-  EXPECT_EQ("", followed.err);
-  EXPECT_EQ(2u, readRecordedArgs(record("tls")).size());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.url);
+    shellOrDie("rm -rf " + home() + " " + record("tls"));
+    Command command;
+    command.setEnv["KV_INTERNAL_INSTALL_AGENT_URL"] = c.url;
+    command.bindMounts = {{ca.caFile, kSystemCaBundle}};
+    ProcessResult result = runPackage(package(), home(), {}, command);
+    if (c.refused) {
+      EXPECT_EQ(255, result.exitCode);
+      EXPECT_EQ("Failed to download the TVE Installer from " + c.url +
+                    "Error : the server redirected to http, a protocol that is not allowed (an "
+                    "https agent URL may lead to https only)\nInstallation failed.\n",
+                result.err);
+      EXPECT_FALSE(fileExists(cacheRoot() + ".validatestring"));
+      EXPECT_EQ(std::vector<std::string>{}, listDir(cacheRoot() + "installagent"));
+    } else {
+      EXPECT_EQ(0, result.exitCode) << result.err;
+      EXPECT_EQ("", result.err);
+      EXPECT_EQ(2u, readRecordedArgs(record("tls")).size());
+    }
+    EXPECT_EQ(std::vector<std::string>{}, newWorkDirs(workDirsBefore));
+  }
+  EXPECT_EQ((std::vector<std::string>{"HEAD /up 301", "GET /up 301"}), http.accessLogRequests());
 }
 
 // Packages set their agent server at pack time, and two vendors' servers may
@@ -456,9 +471,12 @@ TEST_F(AgentSourceTest, HttpsAgentUrlIsRedirectedToHttpsOnly) {
 TEST_F(AgentSourceTest, EachAgentUrlKeepsItsOwnCache) {
   const std::string file = "/pi_install_agent_pi_V7031c_tux64le";
   for (const char* vendor : {"a", "b"}) {
+    // Stored uncompressed, so that scripts of one length give archives of one size.
     const std::string served = www() + "/" + vendor + file;
-    makeAgentZip(tmp_ / "agent.zip", probeAgentScript(record(vendor)));
-    shellOrDie("mkdir -p " + www() + "/" + vendor + " && mv " + (tmp_ / "agent.zip") + " " + served +
+    ScopedTempDir stage;
+    writeFile(stage / "install", probeAgentScript(record(vendor)), 0755);
+    shellOrDie("mkdir -p " + www() + "/" + vendor + " && cd " + stage.path() + " && zip -q -0 -X " +
+               (tmp_ / "agent.zip") + " install && mv " + (tmp_ / "agent.zip") + " " + served +
                " && touch -d @1000000000 " + served);
     makePackage({tmp_ / (std::string(vendor) + ".run"), {{"a.txt", "a\n"}}, "", "", "",
                  nginx_.url(std::string("/") + vendor + "/")});

@@ -157,13 +157,16 @@ class SignedAgentTest : public testing::Test {
 
 }  // namespace
 
+// Hashed and legacy signatures, and one whose trusted comment is the vendor's
+// own, without a signing time.
 TEST_F(SignedAgentTest, SignedAgentRunsAndTheRerunAsksOnlyForTheTag) {
-  for (const char* options : {"", "-l"}) {
-    SCOPED_TRACE(std::string("minisign -S ") + options);
+  int n = 0;
+  for (const std::string options : {"", "-l", "-t 'my comment'"}) {
+    SCOPED_TRACE("minisign -S " + options);
     shellOrDie("rm -rf " + home());
     serveAgent();
     sign(testKey("agent.key"), options);
-    std::string setup = package(tmp_ / (std::string("pkg") + options));
+    std::string setup = package(tmp_ / ("pkg" + std::to_string(n++)));
     nginx_.clearAccessLog();
     ProcessResult first = run(setup);
     EXPECT_EQ(0, first.exitCode) << first.err;
@@ -172,6 +175,7 @@ TEST_F(SignedAgentTest, SignedAgentRunsAndTheRerunAsksOnlyForTheTag) {
                                         "GET /agent.minisig 200"}),
               nginx_.accessLogRequests());
     EXPECT_EQ(2u, readRecordedArgs(record()).size());
+    EXPECT_EQ(options.find("-t") == std::string::npos, fileExists(cacheRoot() + ".signingtime"));
 
     // The cached agent was checked when it was stored.
     nginx_.clearAccessLog();
@@ -231,6 +235,17 @@ TEST_F(SignedAgentTest, AgentWithoutAValidSignatureNeverRunsNorStays) {
          writeFile(signaturePath(), text);
        },
        "the trusted comment does not match its signature"},
+      // Stored before the check, the forged time would lock out every genuine
+      // agent signed before it: the run after each case shows that none is.
+      {"trusted comment claiming a far-future signing time",
+       [&] {
+         std::string text = readFile(signaturePath());
+         size_t at = text.find("trusted comment: timestamp:");
+         ASSERT_NE(std::string::npos, at);
+         text.replace(at + 27, text.find('\t', at) - at - 27, "4102444800");
+         writeFile(signaturePath(), text);
+       },
+       "the trusted comment does not match its signature"},
   };
   const std::string failed = "Failed to verify the TVE Installer downloaded from " + agentUrl() + ": ";
   int n = 0;
@@ -253,6 +268,7 @@ TEST_F(SignedAgentTest, AgentWithoutAValidSignatureNeverRunsNorStays) {
       EXPECT_EQ(2, std::count(result.err.begin(), result.err.end(), '\n')) << result.err;
       EXPECT_FALSE(fileExists(record())) << "the agent ran";
       EXPECT_FALSE(fileExists(cacheRoot() + ".validatestring"));
+      EXPECT_FALSE(fileExists(cacheRoot() + ".signingtime"));
       EXPECT_FALSE(fileExists(cacheRoot() + "installagent/install"));
       EXPECT_FALSE(fileExists(dir + "/InstallAgent.zip")) << "the download must not stay";
       // Nothing of the failed download counts: the next run fetches it again.
@@ -260,6 +276,12 @@ TEST_F(SignedAgentTest, AgentWithoutAValidSignatureNeverRunsNorStays) {
       ASSERT_LE(2u, requests.size());
       EXPECT_EQ("GET /agent 200", requests[1]);
     }
+    // The genuine agent, signed now, still runs.
+    serveAgent();
+    sign(testKey("agent.key"));
+    ProcessResult genuine = run(setup);
+    EXPECT_EQ(0, genuine.exitCode) << genuine.err;
+    unlink(record().c_str());
   }
 }
 
@@ -418,7 +440,9 @@ TEST_F(SignedAgentTest, AgentSignedBeforeTheVerifiedOneIsRefused) {
 }
 
 // The remembered signing time and the tag are trusted only as the agent is:
-// neither may be a symbolic link or belong to someone else.
+// neither may be a symbolic link or belong to someone else. A directory in
+// their place is no danger: a run that downloads (the agent's new time gives
+// it a new tag) cannot store them there, goes on, and leaves no temporary file.
 TEST_F(SignedAgentTest, SigningTimeAndTagFilesAreTrustedLikeTheAgent) {
   serveAs(makeAgent("B"), 1000000000);
   const std::string setup = package(tmp_ / "pkg");
@@ -436,16 +460,25 @@ TEST_F(SignedAgentTest, SigningTimeAndTagFilesAreTrustedLikeTheAgent) {
     } cases[] = {
         {"a link", "rm " + path + " && ln -s " + (tmp_ / "zero") + " " + path, " is a symbolic link"},
         {"another user's", "chown 65534 " + path, " belongs to another user"},
+        {"a directory", "rm " + path + " && mkdir " + path + " && touch " + agentPath(), ""},
     };
     for (const auto& c : cases) {
       SCOPED_TRACE(path + " as " + c.how);
       shellOrDie(c.change);
       unlink(record("B").c_str());
       ProcessResult result = run(setup);
-      EXPECT_EQ(255, result.exitCode);
-      EXPECT_EQ(0u, result.err.find(untrusted + path + c.problem)) << result.err;
-      EXPECT_FALSE(fileExists(record("B")));
-      unlink(path.c_str());
+      if (c.problem.empty()) {
+        EXPECT_EQ(0, result.exitCode) << result.err;
+        EXPECT_TRUE(fileExists(record("B")));
+        EXPECT_EQ((std::vector<std::string>{".lock", ".signingtime", ".validatestring",
+                                            "installagent"}),
+                  listDir(cacheRoot()));
+      } else {
+        EXPECT_EQ(255, result.exitCode);
+        EXPECT_EQ(0u, result.err.find(untrusted + path + c.problem)) << result.err;
+        EXPECT_FALSE(fileExists(record("B")));
+      }
+      shellOrDie("rm -r " + path);
       writeFile(path, saved, 0600);
     }
   }

@@ -161,6 +161,26 @@ TEST_F(InterruptedRunTest, HangupToTheBootstrapAloneLetsTheAgentFinish) {
   expectCleanEndBy(SIGHUP, result);
 }
 
+// The run ends by the first signal it caught, a hangup, even when the agent
+// it waits for ends by another one later. bash runs the last command without
+// forking, so the agent's end by SIGINT reaches the bootstrap as such.
+TEST_F(InterruptedRunTest, FirstOfTwoSignalsEndsTheRun) {
+  makeAgentZip(tmp_ / "agent.zip", "touch " + (tmp_ / "started") + "\nwhile [ ! -e " + (tmp_ / "go") +
+                                       " ]; do sleep 0.05; done\nexec env --default-signal=INT sh -c "
+                                       "'kill -INT $$'\n");
+  makePackage({tmp_ / "setup.run", {{"a.txt", "a\n"}}, tmp_ / "agent.zip", ""});
+  Command command;
+  command.argv = {tmp_ / "setup.run"};
+  command.setEnv = {{"HOME", tmp_.path()}};
+  command.privateTmp = runTmpDir();
+  command.bindMounts = {{"/bin/bash", "/bin/sh"}};
+  int pid = startProcess(command, tmp_ / "out", tmp_ / "err");
+  ASSERT_TRUE(waitFor(tmp_ / "started"));
+  kill(pid, SIGHUP);  // caught at once: the bootstrap sleeps in its wait for the agent
+  writeFile(tmp_ / "go", "");
+  expectCleanEndBy(SIGHUP, waitProcess(pid));
+}
+
 TEST_F(InterruptedRunTest, TermDuringTheUnpackStartsNoAgent) {
   // A large stored bundle keeps unzip busy long enough to be interrupted.
   shellOrDie("mkdir " + (tmp_ / "big") + " && head -c 200000000 /dev/zero > " + (tmp_ / "big/data") +

@@ -13,6 +13,7 @@
 #include "agent/platform_tag.h"
 #include "bootstrap/stub_record.h"
 #include "tests/run_helpers.h"
+#include "tests/server_process.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -165,6 +166,26 @@ std::string testKeyLine() {
   const std::string pub = readFile(kTestKeyFile);
   const size_t start = pub.find('\n') + 1;
   return pub.substr(start, pub.find('\n', start) - start);
+}
+
+// The built stub as builds from before the record's platform field made it:
+// the field cut out of the note, whose description is that much shorter.
+std::string stubWithoutPlatform(const std::string& path) {
+  const std::string stub = readFile(bootstrapBinary());
+  // The note's type and owner follow the sizes of its owner and description;
+  // the owner takes 16 bytes.
+  const size_t type = stub.find(kRecordFormatAndOwner);
+  const std::string note = type < 8 ? "" : stub.substr(type - 8, 28 + le32(stub, type - 4));
+  const size_t field = note.find(std::string("\0platform=", 10), 28) + 1;
+  if (field == 0) {
+    ADD_FAILURE() << "no platform field in the stub record";
+    return path;
+  }
+  const size_t length = note.find('\0', field) + 1 - field;
+  std::string changed = note;
+  changed.erase(field, length).append(length, '\0');
+  changed.replace(4, 4, le32Bytes(le32(note, 4) - length));
+  return changedStub(path, note, changed);
 }
 
 ProcessResult runTool(const std::vector<std::string>& argv, const std::string& workDir = "") {
@@ -553,6 +574,13 @@ TEST_F(PackTest, BadInputsFailCleanly) {
   changedStub(dir_ / "damaged-record-stub", std::string("\0version=", 9),
               std::string("\0version!", 9));
   aarch64Stub(dir_ / "aarch64-stub");
+  // Real unzip exits when kv-pack stops a test it no longer needs, but one
+  // that a shell script on PATH runs (as some systems install it) ends by the
+  // signal. A big bundle keeps that test going while the agent's fails at once.
+  shellOrDie("cd '" + dir_.path() +
+             "' && truncate -s 256M zeros && zip -q -1 big.zip zeros && rm zeros");
+  ASSERT_EQ(0, mkdir((dir_ / "wrapped").c_str(), 0755));
+  writeFile(dir_ / "wrapped/unzip", "#!/bin/sh\n/usr/bin/unzip \"$@\"\n", 0755);
 
   struct Case {
     std::string what;
@@ -595,7 +623,12 @@ TEST_F(PackTest, BadInputsFailCleanly) {
       {"level out of range", {"--level", "10"}, "--level"},
       {"level for a ZIP bundle", {"--bundle", zipped, "--level", "1"}, "--level"},
       {"unknown option", {"--compress"}, "unknown option"},
-      {"--info while packing", {"--info", goodPackage}, "--info takes no other option"},
+      {"--info while packing",
+       {"--info", goodPackage, "--bundle", bundle},
+       "--info takes no other option"},
+      {"--info with --arch",
+       {"--info", goodPackage, "--arch", "aarch64"},
+       "--info takes no other option"},
       {"agent URL of another scheme", {"--agent-url", "ftp://example.org"}, "http:// or https://"},
       {"agent URL without a host", {"--agent-url", "https:///agent"}, "has no host"},
       {"agent URL with a blank", {"--agent-url", "https://example.org/a b"}, "a blank or a control"},
@@ -620,10 +653,11 @@ TEST_F(PackTest, BadInputsFailCleanly) {
     std::map<std::string, std::string> given;
     for (size_t i = 0; i + 1 < c.args.size(); i += 2) given[c.args[i]] = c.args[i + 1];
     std::vector<std::string> args = c.args;
-    if (given.count("--bootstrap") == 0)
+    const bool packing = given.count("--info") == 0;
+    if (packing && given.count("--bootstrap") == 0)
       args.insert(args.end(), {"--bootstrap", bootstrapBinary()});
-    if (given.count("--bundle") == 0) args.insert(args.end(), {"--bundle", bundle});
-    if (given.count("-o") == 0) args.insert(args.end(), {"-o", dir_ / "out.run"});
+    if (packing && given.count("--bundle") == 0) args.insert(args.end(), {"--bundle", bundle});
+    if (packing && given.count("-o") == 0) args.insert(args.end(), {"-o", dir_ / "out.run"});
     ProcessResult packed = pack(args, env);
     EXPECT_EQ(1, packed.exitCode);
     EXPECT_EQ(0u, packed.err.find("kv-pack: ")) << packed.err;
@@ -636,6 +670,10 @@ TEST_F(PackTest, BadInputsFailCleanly) {
     expectNothingLeftInTmp();
   };
   for (const Case& c : cases) expectCleanFailure(c, {});
+  expectCleanFailure({"agent not a ZIP while a wrapped unzip still tests the bundle",
+                      {"--bundle", dir_ / "big.zip", "--agent", dir_ / "text.txt"},
+                      "is not a ZIP archive"},
+                     {{"PATH", dir_ / "wrapped:/usr/bin:/bin"}});
   expectCleanFailure({"bad SOURCE_DATE_EPOCH", {}, "SOURCE_DATE_EPOCH"},
                      {{"SOURCE_DATE_EPOCH", "yesterday"}});
 }
@@ -758,14 +796,24 @@ TEST_F(PackTest, Zip64RecordsReadBackIntact) {
   }
 }
 
+// One field of /proc/PID/status, such as "State" or "ShdPnd"; empty once the
+// process is gone.
+std::string statusField(const std::string& pid, const std::string& name) {
+  std::istringstream status(readFile("/proc/" + pid + "/status"));
+  for (std::string line; std::getline(status, line);)
+    if (line.compare(0, name.size() + 1, name + ":") == 0) return line.substr(name.size() + 2);
+  return "";
+}
+
 // A stopped run removes its staging directory and half-written package, then
 // ends by the signal it got: sent to kv-pack, to its whole group as Ctrl-C
-// does, or to zip alone. Under nohup a hangup changes nothing.
+// does, or to zip alone. Under nohup a hangup changes nothing. A zip held
+// up (stopped here) still learns at once that kv-pack was stopped.
 TEST_F(PackTest, StoppedRunLeavesNothingBehind) {
   std::string bundle = dir_ / "big";
   shellOrDie("mkdir '" + bundle + "' && head -c 48M /dev/urandom > '" + bundle + "/noise'");
   std::string output = dir_ / "out.run";
-  enum Target { kPack, kGroup, kZip };
+  enum Target { kPack, kGroup, kZip, kPackWhileZipHeld };
   struct Case {
     const char* what;
     int signo;
@@ -776,6 +824,7 @@ TEST_F(PackTest, StoppedRunLeavesNothingBehind) {
       {"Ctrl-C", SIGINT, kGroup, false},
       {"SIGQUIT to zip alone", SIGQUIT, kZip, false},
       {"hangup under nohup", SIGHUP, kGroup, true},
+      {"SIGTERM to kv-pack while zip is held up", SIGTERM, kPackWhileZipHeld, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -799,7 +848,24 @@ TEST_F(PackTest, StoppedRunLeavesNothingBehind) {
     }
     ASSERT_EQ(1u, staging.size());
     ASSERT_FALSE(zip.empty()) << "zip never ran";
-    kill(c.target == kPack ? pid : c.target == kGroup ? -pid : std::stoi(zip), c.signo);
+    if (c.target == kPackWhileZipHeld) {
+      // Stopped first, so that kv-pack's SIGTERM stays pending where it can be seen.
+      zip.pop_back();
+      kill(std::stoi(zip), SIGSTOP);
+      EXPECT_TRUE(
+          waitUntil([&] { return statusField(zip, "State").compare(0, 1, "T") == 0; }, 30000));
+      kill(pid, c.signo);
+      EXPECT_TRUE(waitUntil(
+          [&] {
+            const std::string pending = statusField(zip, "ShdPnd");
+            return !pending.empty() && (std::stoull(pending, nullptr, 16) >> (SIGTERM - 1)) & 1;
+          },
+          30000))
+          << "kv-pack did not stop zip";
+      kill(std::stoi(zip), SIGCONT);
+    } else {
+      kill(c.target == kPack ? pid : c.target == kGroup ? -pid : std::stoi(zip), c.signo);
+    }
     ProcessResult ended = waitProcess(pid);
     expectNothingLeftInTmp();
     if (c.nohup) {
@@ -894,6 +960,9 @@ TEST_F(PackTest, InfoTellsWhatAPackageOrStubHolds) {
                      "--agent-key", kTestKeyFile, "-o", keyed, "--bootstrap", KV_KEYED_BOOTSTRAP_BIN})
                    .exitCode);
   std::string aarch64 = aarch64Stub(dir_ / "aarch64-stub");
+  std::string withoutPlatform = stubWithoutPlatform(dir_ / "stub-without-platform");
+  EXPECT_EQ(0, pack({"--bootstrap", withoutPlatform, "--bundle", bundle, "-o", dir_ / "old.run"})
+                   .exitCode);
 
   const std::string kDownloaded = "none in the package: downloaded from the agent base URL";
   struct Case {
@@ -906,6 +975,7 @@ TEST_F(PackTest, InfoTellsWhatAPackageOrStubHolds) {
   } cases[] = {
       {"bare stub", bootstrapBinary(), bootstrapBinary(), {}, "", "", "", ""},
       {"stub for aarch64", aarch64, aarch64, {}, "", "", "", ""},
+      {"stub from before the platform field", withoutPlatform, withoutPlatform, {}, "", "", "", ""},
       {"package with a versioned agent",
        withAgent,
        bootstrapBinary(),
@@ -980,7 +1050,7 @@ TEST_F(PackTest, InfoTellsWhatAPackageOrStubHolds) {
       EXPECT_EQ(c.url, one("agent base URL"));
       EXPECT_EQ(c.keyId, one("signing key"));
       EXPECT_EQ(c.check, one("signature check"));
-      EXPECT_EQ(kPlatformTag, one("platform"));
+      EXPECT_EQ(c.stub == withoutPlatform ? "not recorded" : kPlatformTag, one("platform"));
     } else {
       EXPECT_EQ(c.record, one("record"));
     }
