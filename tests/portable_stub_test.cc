@@ -38,9 +38,11 @@ std::string libraryDirOf(const char* soname) {
   return dir;
 }
 
+// The agent server refuses requests without a User-Agent: every libcurl the
+// bootstrap meets must send the one it sets.
 class ShippedStubTest : public testing::Test {
  protected:
-  ShippedStubTest() : nginx_(www()) {}
+  ShippedStubTest() : nginx_(www(), {"", "", kRefuseRequestsWithoutUserAgent}) {}
 
   void SetUp() override {
     ASSERT_TRUE(nginx_.started());
