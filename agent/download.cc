@@ -103,15 +103,15 @@ std::string hostOf(const std::string& url) {
 }
 
 // The variable libcurl takes the URL's proxy from, when one is set: the
-// scheme's own (only in lower case for http), else ALL_PROXY. An empty one
-// means no proxy. no_proxy is not looked at, so the proxy is only a maybe.
+// scheme's own (only in lower case for http), else ALL_PROXY; libcurl passes
+// over empty ones. no_proxy is not looked at, so the proxy is only a maybe.
 const char* proxyVariableFor(const std::string& url) {
   static const char* const kHttp[] = {"http_proxy", "all_proxy", "ALL_PROXY", nullptr};
   static const char* const kHttps[] = {"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
                                        nullptr};
   for (const char* const* name = isHttps(url) ? kHttps : kHttp; *name != nullptr; ++name) {
     const char* value = getenv(*name);
-    if (value != nullptr) return *value != '\0' ? *name : nullptr;
+    if (value != nullptr && *value != '\0') return *name;
   }
   return nullptr;
 }
@@ -144,14 +144,17 @@ std::string transferFailureReason(const CurlLibrary& lib, CURL* curl, const std:
     return "the server redirected to " + schemeOf(target) + ", a protocol that is not allowed (" +
            allowed + ")";
   }
-  // A connection made at any step of the request leaves a connect time above
-  // 0, and one reused from the request before a pre-transfer time above 0.
+  // libcurl keeps the peer's address once a connection is made, a new one or
+  // one reused from the request before, also when its TLS handshake then gets
+  // no answer. The connect time, which libcurl 7.29 sets once TCP connects and
+  // for a reused connection, is 0 too when none was made.
+  const char* peer = nullptr;
   double connectSeconds = -1;
-  double pretransferSeconds = -1;
   if (code == CURLE_OPERATION_TIMEDOUT &&
+      lib.easy_getinfo(curl, CURLINFO_PRIMARY_IP, &peer) == CURLE_OK &&
+      (peer == nullptr || *peer == '\0') &&
       lib.easy_getinfo(curl, CURLINFO_CONNECT_TIME, &connectSeconds) == CURLE_OK &&
-      lib.easy_getinfo(curl, CURLINFO_PRETRANSFER_TIME, &pretransferSeconds) == CURLE_OK &&
-      connectSeconds == 0 && pretransferSeconds == 0)
+      connectSeconds == 0)
     return unansweredConnectReason(url);
   return lib.easy_strerror(code);
 }

@@ -2,6 +2,9 @@
 // vendor's server does, a scripted server for what a broken one does.
 #include "agent/download.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -452,16 +455,31 @@ TEST_F(DownloadScriptTest, StalledServerIsAbandoned) {
                                    "proxy_pass http://127.0.0.1:" + std::to_string(server_.port()) +
                                        "; } }\n"});
   ASSERT_TRUE(nginx.started());
+  // The kernel accepts connections for a socket that listens, whether or not
+  // its program ever takes them: a TLS handshake there gets no answer.
+  const int listening = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  struct sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_TRUE(bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+              listen(listening, 8) == 0 &&
+              getsockname(listening, reinterpret_cast<sockaddr*>(&address), &length) == 0);
+  const std::string tlsNeverAnswered =
+      "https://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/agent";
   TransferLimits limits;
   limits.stallSeconds = 2;
+  limits.connectSeconds = 2;
   for (const std::string& url : {server_.url("/silent"), server_.url("/silent-get"),
-                                 server_.url("/half-body"), nginx.url("/kept-open")}) {
+                                 server_.url("/half-body"), nginx.url("/kept-open"),
+                                 tlsNeverAnswered}) {
     SCOPED_TRACE(url);
     EXPECT_FALSE(fetch(url, limits));
     EXPECT_EQ(std::vector<std::string>{kFailedFrom + url + "Error : " + curlText(CURLE_OPERATION_TIMEDOUT)},
               reportedMessages());
     EXPECT_FALSE(hasStoredTag()) << "a tag stored for a cut archive would make it current";
   }
+  close(listening);
 }
 
 // Packets that a firewall drops leave a connect unanswered: the connect limit
@@ -474,15 +492,18 @@ TEST_F(DownloadTest, ConnectThatNothingAnswersEndsAtTheConnectLimit) {
   const std::string refusing = "127.0.0.1:" + std::to_string(kDroppedPort + 1);
   const std::string timedOut = " (the connection timed out)";
   struct {
-    const char* proxyVariable;  // set to the dropped port, when given
+    std::vector<std::pair<const char*, std::string>> proxyVariables;
     std::string url;
     std::string why;
   } cases[] = {
-      {nullptr, "http://" + dropped + "/agent", "nothing answered at " + dropped + timedOut},
-      {"http_proxy", "http://" + refusing + "/agent",
+      {{}, "http://" + dropped + "/agent", "nothing answered at " + dropped + timedOut},
+      {{{"http_proxy", "http://" + dropped}}, "http://" + refusing + "/agent",
        "nothing answered at " + refusing + " or at the proxy that http_proxy names" + timedOut},
-      {"HTTPS_PROXY", "https://user:secret@" + refusing + "/agent?x=1",
+      {{{"HTTPS_PROXY", dropped}}, "https://user:secret@" + refusing + "/agent?x=1",
        "nothing answered at " + refusing + " or at the proxy that HTTPS_PROXY names" + timedOut},
+      // libcurl passes over an empty variable.
+      {{{"http_proxy", ""}, {"ALL_PROXY", "http://" + dropped}}, "http://" + refusing + "/",
+       "nothing answered at " + refusing + " or at the proxy that ALL_PROXY names" + timedOut},
   };
   std::vector<std::unique_ptr<ScopedEnv>> proxies;
   for (const std::string& name : kProxyVariables)
@@ -494,8 +515,9 @@ TEST_F(DownloadTest, ConnectThatNothingAnswersEndsAtTheConnectLimit) {
     if (!dropPacketsInThisThread()) return;
     for (const auto& c : cases) {
       SCOPED_TRACE(c.url);
-      std::optional<ScopedEnv> proxy;
-      if (c.proxyVariable != nullptr) proxy.emplace(c.proxyVariable, "http://" + dropped);
+      std::vector<std::unique_ptr<ScopedEnv>> proxy;
+      for (const auto& [name, value] : c.proxyVariables)
+        proxy.push_back(std::make_unique<ScopedEnv>(name, value));
       const auto started = std::chrono::steady_clock::now();
       EXPECT_FALSE(fetch(c.url, limits));
       const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;

@@ -14,7 +14,6 @@
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
-#include "agent/download.h"
 #include "bootstrap/report.h"
 #include "bootstrap/shell.h"
 #include "tests/nginx_server.h"
@@ -219,8 +218,8 @@ TEST_F(AgentSourceTest, AgentServerBehindAFirewallThatDropsPacketsFailsAtTheConn
   EXPECT_EQ("Failed to download the TVE Installer from " + url + "Error : nothing answered at 127.0.0.1:" +
                 std::to_string(kDroppedPort) + " (the connection timed out)\nInstallation failed.\n",
             result.err);
-  EXPECT_GE(took.count(), kConnectTimeoutSeconds - 1);
-  EXPECT_LT(took.count(), 2 * kConnectTimeoutSeconds) << "seconds";
+  EXPECT_GE(took.count(), 29) << "seconds: the connect limit is 30, as documented";
+  EXPECT_LT(took.count(), 60) << "seconds";
   EXPECT_EQ(std::vector<std::string>{}, newWorkDirs(workDirsBefore));
   EXPECT_FALSE(fileExists(cacheRoot() + ".validatestring"));
 }
