@@ -12,11 +12,16 @@
 
 #include "agent/agent_paths.h"
 #include "agent/curl_library.h"
+#include "agent/platform_tag.h"
 #include "agent/signature_check.h"
 #include "bootstrap/interrupt.h"
 #include "bootstrap/paths.h"
 #include "bootstrap/stream_handles.h"
 
+
+#ifndef KV_VERSION
+#error "KV_VERSION, the project's version, goes into the User-Agent (the core's build defines it)"
+#endif
 
 namespace {
 
@@ -38,19 +43,26 @@ std::string downloadFailure(const CurlLibrary& lib, CURL* curl, const std::strin
 
 bool isHttps(const std::string& url) { return strncasecmp(url.c_str(), "https://", 8) == 0; }
 
-// Redirects, the stall limit and the interrupt check hold for every request
-// made on the handle. A redirect loop keeps bytes flowing, so only a limit on
-// the hops ends it. A redirect may not lead away from HTTP (older libcurl
-// follows one to ftp, dict, ldap and more), nor from https to plain http,
-// which would undo the TLS the vendor chose.
+// Redirects, the limits, the User-Agent and the interrupt check hold for
+// every request made on the handle. A redirect loop keeps bytes flowing, so
+// only a limit on the hops ends it. A redirect may not lead away from HTTP
+// (older libcurl follows one to ftp, dict, ldap and more), nor from https to
+// plain http, which would undo the TLS the vendor chose. A firewall that drops
+// packets would hold the connect for the kernel's SYN retries, over two
+// minutes, without a word. libcurl sends no User-Agent of its own, and many
+// servers and firewalls refuse requests without one.
 CURLcode setTransferOptions(const CurlLibrary& lib, CURL* curl, const std::string& url,
                             const TransferLimits& limits) {
   const long redirectProtocols = isHttps(url) ? CURLPROTO_HTTPS : CURLPROTO_HTTP | CURLPROTO_HTTPS;
+  const std::string userAgent = std::string("kv-bootstrap/") + KV_VERSION + " (" + kPlatformTag + ")";
   CURLcode code = lib.easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
   if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
   if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS, redirectProtocols);
   if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
   if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, limits.stallSeconds);
+  if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, limits.connectSeconds);
+  // libcurl keeps a copy of the text.
+  if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_USERAGENT, userAgent.c_str());
   if (code == CURLE_OK) code = stopTransfersOnInterrupt(lib, curl);
   return code;
 }
@@ -75,6 +87,40 @@ std::string schemeOf(const char* url) {
   return scheme;
 }
 
+// The host and port of a URL as written: what follows "//" up to the path,
+// without a user name or password.
+std::string hostOf(const std::string& url) {
+  const size_t scheme = url.find("://");
+  const size_t start = scheme == std::string::npos ? 0 : scheme + 3;
+  const std::string authority = url.substr(start, url.find_first_of("/?#", start) - start);
+  const size_t at = authority.rfind('@');
+  return at == std::string::npos ? authority : authority.substr(at + 1);
+}
+
+// The variable libcurl takes the URL's proxy from, when one is set: the
+// scheme's own (only in lower case for http), else ALL_PROXY; libcurl passes
+// over empty ones. no_proxy is not looked at, so the proxy is only a maybe.
+const char* proxyVariableFor(const std::string& url) {
+  static const char* const kHttp[] = {"http_proxy", "all_proxy", "ALL_PROXY", nullptr};
+  static const char* const kHttps[] = {"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
+                                       nullptr};
+  for (const char* const* name = isHttps(url) ? kHttps : kHttp; *name != nullptr; ++name) {
+    const char* value = getenv(*name);
+    if (value != nullptr && *value != '\0') return *name;
+  }
+  return nullptr;
+}
+
+// A connect that ran out of time, for the user: libcurl's "Timeout was
+// reached" reads like a stalled transfer. Without a connection there was no
+// redirect, so the host is the URL's own, or the proxy's.
+std::string unansweredConnectReason(const std::string& url) {
+  const char* proxy = proxyVariableFor(url);
+  return "nothing answered at " + hostOf(url) +
+         (proxy != nullptr ? std::string(" or at the proxy that ") + proxy + " names" : "") +
+         " (the connection timed out)";
+}
+
 }  // namespace
 
 std::string transferFailureReason(const CurlLibrary& lib, CURL* curl, const std::string& url,
@@ -93,6 +139,18 @@ std::string transferFailureReason(const CurlLibrary& lib, CURL* curl, const std:
     return "the server redirected to " + schemeOf(target) + ", a protocol that is not allowed (" +
            allowed + ")";
   }
+  // libcurl keeps the peer's address once a connection is made, a new one or
+  // one reused from the request before, also when its TLS handshake then gets
+  // no answer. The connect time, which libcurl 7.29 sets once TCP connects and
+  // for a reused connection, is 0 too when none was made.
+  const char* peer = nullptr;
+  double connectSeconds = -1;
+  if (code == CURLE_OPERATION_TIMEDOUT &&
+      lib.easy_getinfo(curl, CURLINFO_PRIMARY_IP, &peer) == CURLE_OK &&
+      (peer == nullptr || *peer == '\0') &&
+      lib.easy_getinfo(curl, CURLINFO_CONNECT_TIME, &connectSeconds) == CURLE_OK &&
+      connectSeconds == 0)
+    return unansweredConnectReason(url);
   return lib.easy_strerror(code);
 }
 

@@ -12,12 +12,16 @@
 /// A transfer that receives no byte for this long is abandoned.
 constexpr long kStallTimeoutSeconds = 60;
 
+/// A connection that is not made within this long is given up.
+constexpr long kConnectTimeoutSeconds = 30;
+
 /// More redirects than this in one request mean a loop.
 constexpr long kMaxRedirects = 30;
 
-/// Limits of one download; tests shorten the stall limit.
+/// Limits of one download; tests shorten them.
 struct TransferLimits {
   long stallSeconds = kStallTimeoutSeconds;
+  long connectSeconds = kConnectTimeoutSeconds;
   /// Makes the transfer handle; nullptr: libcurl's curl_easy_init. That fails
   /// only when memory runs out, so tests put a failing one here to see it reported.
   CURL* (*newHandle)() = nullptr;
@@ -28,8 +32,9 @@ struct TransferLimits {
 const CurlLibrary* curlLibraryFor(const std::string& url, ReportFn report);
 
 /// Why a transfer from url on the handle failed with code, for the user:
-/// libcurl's text, or, for a redirect the handle refused, which protocol the
-/// server redirected to and what is allowed instead.
+/// libcurl's text; for a redirect the handle refused, which protocol the
+/// server redirected to and what is allowed instead; for a connection that
+/// nothing answered in time, the host (and the proxy, when one is set).
 std::string transferFailureReason(const CurlLibrary& lib, CURL* curl, const std::string& url,
                                   CURLcode code);
 

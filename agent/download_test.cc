@@ -2,6 +2,9 @@
 // vendor's server does, a scripted server for what a broken one does.
 #include "agent/download.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -9,15 +12,20 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <memory>
 #include <optional>
+#include <thread>
 #include <utility>
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
 #include "agent/agent_paths.h"
+#include "agent/platform_tag.h"
 #include "bootstrap/interrupt.h"
 #include "tests/nginx_server.h"
+#include "tests/proxy_server.h"
+#include "tests/run_helpers.h"
 #include "tests/script_server.h"
 #include "tests/test_util.h"
 
@@ -103,9 +111,17 @@ class DownloadTest : public testing::Test {
   ScopedEnv urlOverride_;
 };
 
+// The bootstrap's name, version and platform, as every request must carry them.
+std::string userAgent() { return std::string("kv-bootstrap/") + KV_STUB_VERSION + " (" + kPlatformTag + ")"; }
+
+// The server refuses every request without the bootstrap's own User-Agent:
+// each transfer below shows that its requests carry it.
 class DownloadNginxTest : public DownloadTest {
  protected:
-  DownloadNginxTest() : nginx_(www()) {}
+  DownloadNginxTest()
+      : nginx_(www(), {"", "",
+                       "if ($http_user_agent != \"" + userAgent() +
+                           "\") { return 403; }\n"}) {}
   void SetUp() override {
     DownloadTest::SetUp();
     ASSERT_TRUE(nginx_.started());
@@ -429,15 +445,90 @@ TEST_F(DownloadScriptTest, StalledServerIsAbandoned) {
   server_.setRoute("HEAD", "/silent-get", answer(200, {{"ETag", "\"s\""}}));
   server_.setRoute("GET", "/silent-get", answer(200, {}, body, ScriptedResponse::kStallBeforeAnswer));
   server_.setRoute("/half-body", answer(200, {{"ETag", "\"h\""}}, body, ScriptedResponse::kStallMidBody));
+  // nginx answers the HEAD and keeps the connection open; the GET on it
+  // reaches the silent route.
+  server_.setRoute("GET", "/kept-open", answer(200, {}, body, ScriptedResponse::kStallBeforeAnswer));
+  mkdir((tmp_ / "www").c_str(), 0700);
+  writeFile(tmp_ / "www/kept-open", "agent");
+  NginxServer nginx(tmp_ / "www", {"", "",
+                                   "location = /kept-open { if ($request_method = GET) { "
+                                   "proxy_pass http://127.0.0.1:" + std::to_string(server_.port()) +
+                                       "; } }\n"});
+  ASSERT_TRUE(nginx.started());
+  // The kernel accepts connections for a socket that listens, whether or not
+  // its program ever takes them: a TLS handshake there gets no answer.
+  const int listening = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  struct sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_TRUE(bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+              listen(listening, 8) == 0 &&
+              getsockname(listening, reinterpret_cast<sockaddr*>(&address), &length) == 0);
+  const std::string tlsNeverAnswered =
+      "https://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/agent";
   TransferLimits limits;
   limits.stallSeconds = 2;
-  for (const char* path : {"/silent", "/silent-get", "/half-body"}) {
-    SCOPED_TRACE(path);
-    EXPECT_FALSE(fetch(server_.url(path), limits));
-    EXPECT_EQ(std::vector<std::string>{kFailedFrom + server_.url(path) + "Error : " + curlText(CURLE_OPERATION_TIMEDOUT)},
+  limits.connectSeconds = 2;
+  for (const std::string& url : {server_.url("/silent"), server_.url("/silent-get"),
+                                 server_.url("/half-body"), nginx.url("/kept-open"),
+                                 tlsNeverAnswered}) {
+    SCOPED_TRACE(url);
+    EXPECT_FALSE(fetch(url, limits));
+    EXPECT_EQ(std::vector<std::string>{kFailedFrom + url + "Error : " + curlText(CURLE_OPERATION_TIMEDOUT)},
               reportedMessages());
     EXPECT_FALSE(hasStoredTag()) << "a tag stored for a cut archive would make it current";
   }
+  close(listening);
+}
+
+// Packets that a firewall drops leave a connect unanswered: the connect limit
+// ends it, well before the stall limit, and the message names the host
+// instead of libcurl's "Timeout was reached", which reads like a stall. With a
+// proxy set, the connect went to the proxy. The fetches run in a thread that
+// has a network namespace of its own.
+TEST_F(DownloadTest, ConnectThatNothingAnswersEndsAtTheConnectLimit) {
+  const std::string dropped = "127.0.0.1:" + std::to_string(kDroppedPort);
+  const std::string refusing = "127.0.0.1:" + std::to_string(kDroppedPort + 1);
+  const std::string timedOut = " (the connection timed out)";
+  struct {
+    std::vector<std::pair<const char*, std::string>> proxyVariables;
+    std::string url;
+    std::string why;
+  } cases[] = {
+      {{}, "http://" + dropped + "/agent", "nothing answered at " + dropped + timedOut},
+      {{{"http_proxy", "http://" + dropped}}, "http://" + refusing + "/agent",
+       "nothing answered at " + refusing + " or at the proxy that http_proxy names" + timedOut},
+      {{{"HTTPS_PROXY", dropped}}, "https://user:secret@" + refusing + "/agent?x=1",
+       "nothing answered at " + refusing + " or at the proxy that HTTPS_PROXY names" + timedOut},
+      // libcurl passes over an empty variable.
+      {{{"http_proxy", ""}, {"ALL_PROXY", "http://" + dropped}}, "http://" + refusing + "/",
+       "nothing answered at " + refusing + " or at the proxy that ALL_PROXY names" + timedOut},
+  };
+  std::vector<std::unique_ptr<ScopedEnv>> proxies;
+  for (const std::string& name : kProxyVariables)
+    proxies.push_back(std::make_unique<ScopedEnv>(name.c_str(), std::nullopt));
+  TransferLimits limits;
+  limits.connectSeconds = 2;
+
+  std::thread([&] {
+    if (!dropPacketsInThisThread()) return;
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.url);
+      std::vector<std::unique_ptr<ScopedEnv>> proxy;
+      for (const auto& [name, value] : c.proxyVariables)
+        proxy.push_back(std::make_unique<ScopedEnv>(name, value));
+      const auto started = std::chrono::steady_clock::now();
+      EXPECT_FALSE(fetch(c.url, limits));
+      const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+      EXPECT_EQ(std::vector<std::string>{kFailedFrom + c.url + "Error : " + c.why},
+                reportedMessages());
+      EXPECT_GE(took.count(), 1.5) << "seconds: the connect limit is 2";
+      EXPECT_LT(took.count(), 30) << "seconds: the connect limit, not the 60 s stall limit";
+      EXPECT_EQ("", readFile(dest()));
+      EXPECT_FALSE(hasStoredTag());
+    }
+  }).join();
 }
 
 TEST_F(DownloadScriptTest, FullDiskFailsTheDownload) {

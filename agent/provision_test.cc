@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,7 @@
 #include "bootstrap/report.h"
 #include "bootstrap/shell.h"
 #include "tests/nginx_server.h"
+#include "tests/proxy_server.h"
 #include "tests/run_helpers.h"
 #include "tests/script_server.h"
 #include "tests/server_process.h"
@@ -23,9 +26,10 @@
 namespace {
 
 
+// The agent server refuses requests without a User-Agent, as many servers do.
 class AgentSourceTest : public testing::Test {
  protected:
-  AgentSourceTest() : nginx_(www()) {}
+  AgentSourceTest() : nginx_(www(), {"", "", kRefuseRequestsWithoutUserAgent}) {}
 
   void SetUp() override { ASSERT_TRUE(nginx_.started()); }
 
@@ -192,6 +196,81 @@ TEST_F(AgentSourceTest, ServerFailuresEndTheRunWithTheirMessage) {
     ProcessResult result = runPackage(package(), home(), {}, command);
     EXPECT_EQ(255, result.exitCode);
     EXPECT_EQ(c.message + "\nInstallation failed.\n", result.err);
+  }
+}
+
+// A firewall that drops the packets to the agent server: the run gives up at
+// the connect limit, not after the kernel's SYN retries (over two minutes),
+// says that nothing answered, and leaves nothing behind.
+TEST_F(AgentSourceTest, AgentServerBehindAFirewallThatDropsPacketsFailsAtTheConnectLimit) {
+  const std::string url = "http://127.0.0.1:" + std::to_string(kDroppedPort) + "/agent";
+  const std::vector<std::string> workDirsBefore = workDirsInTmp();
+  Command command;
+  command.argv = withPacketsDropped({package()});
+  command.setEnv = {{"HOME", home()}, {"KV_INTERNAL_INSTALL_AGENT_URL", url}};
+  command.unsetEnv = kProxyVariables;
+  command.privateTmp = runTmpDir();
+  const auto started = std::chrono::steady_clock::now();
+  ProcessResult result = runProcess(command);
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+  EXPECT_EQ(255, result.exitCode);
+  EXPECT_EQ("Failed to download the TVE Installer from " + url + "Error : nothing answered at 127.0.0.1:" +
+                std::to_string(kDroppedPort) + " (the connection timed out)\nInstallation failed.\n",
+            result.err);
+  EXPECT_GE(took.count(), 29) << "seconds: the connect limit is 30, as documented";
+  EXPECT_LT(took.count(), 60) << "seconds";
+  EXPECT_EQ(std::vector<std::string>{}, newWorkDirs(workDirsBefore));
+  EXPECT_FALSE(fileExists(cacheRoot() + ".validatestring"));
+}
+
+// libcurl takes the proxy from http_proxy, https_proxy or ALL_PROXY, never
+// from HTTP_PROXY in capitals, and goes direct to the hosts no_proxy names.
+// https goes through the proxy in a CONNECT tunnel, and the server's
+// certificate is checked against the system's store (here the test's CA).
+TEST_F(AgentSourceTest, ProxiesFromTheEnvironmentCarryTheDownload) {
+  const TestCa ca = makeTestCa(tmp_ / "ca");
+  NginxServer https(www(), {ca.certFile, ca.keyFile, kRefuseRequestsWithoutUserAgent});
+  ASSERT_TRUE(https.started());
+  serveAgent("proxied");
+  const std::string httpsAgent = https.url("/agent");
+  const std::string httpsHost = httpsAgent.substr(8, httpsAgent.find('/', 8) - 8);
+  const std::string viaProxy = "HEAD " + agentUrl() + " HTTP/1.1,GET " + agentUrl() + " HTTP/1.1";
+  struct {
+    std::map<std::string, std::string> variables;  // "PROXY" stands for the proxy's URL
+    std::string url;
+    std::string proxied;  // what the proxy was asked, joined by commas
+  } cases[] = {
+      {{{"http_proxy", "PROXY"}}, agentUrl(), viaProxy},
+      {{{"ALL_PROXY", "PROXY"}}, agentUrl(), viaProxy},
+      {{{"https_proxy", "PROXY"}}, httpsAgent, "CONNECT " + httpsHost + " HTTP/1.1"},
+      {{{"http_proxy", "PROXY"}, {"no_proxy", "127.0.0.1"}}, agentUrl(), ""},
+      {{{"HTTP_PROXY", "PROXY"}}, agentUrl(), ""},
+  };
+  for (const auto& c : cases) {
+    const ProxyServer proxy;
+    ASSERT_TRUE(proxy.started());
+    Command command;
+    command.setEnv = {{"KV_INTERNAL_INSTALL_AGENT_URL", c.url}};
+    std::string trace;
+    for (const auto& [name, value] : c.variables) {
+      command.setEnv[name] = value == "PROXY" ? proxy.url() : value;
+      trace += name + "=" + command.setEnv[name] + " ";
+    }
+    SCOPED_TRACE(trace + c.url);
+    command.unsetEnv = kProxyVariables;
+    command.bindMounts = {{ca.caFile, kSystemCaBundle}};
+    shellOrDie("rm -rf " + (tmp_ / "home/.korvex") + " " + record("proxied"));
+    nginx_.clearAccessLog();
+
+    ProcessResult result = runPackage(package(), home(), {}, command);
+    EXPECT_EQ(0, result.exitCode) << result.err;
+    EXPECT_EQ("", result.err);
+    EXPECT_EQ(2u, readRecordedArgs(record("proxied")).size()) << "the downloaded agent ran";
+    std::string proxied;
+    for (const std::string& request : proxy.requests()) proxied += (proxied.empty() ? "" : ",") + request;
+    EXPECT_EQ(c.proxied, proxied) << proxy.log();
+    if (c.url == agentUrl())
+      EXPECT_EQ("HEAD /agent 200,GET /agent 200", nginx_.joinedAccessLog());
   }
 }
 

@@ -31,9 +31,11 @@ std::string testKey(const std::string& name) { return std::string(KV_TEST_KEY_DI
 class SignedAgentTest : public testing::Test {
  protected:
   // /redirected/agent is the agent too, but its signature is redirected to
-  // a closed port over ftp.
+  // a closed port over ftp. Requests without a User-Agent are refused, so the
+  // signature's request must carry one as well.
   SignedAgentTest()
       : nginx_(www(), {"", "",
+                       std::string(kRefuseRequestsWithoutUserAgent) +
                        "location = /redirected/agent { alias " + agentPath() + "; }\n"
                        "location = /redirected/agent.minisig { return 302 " +
                            closed_.url("/agent.minisig").replace(0, 4, "ftp") + "; }\n"}) {}

@@ -22,13 +22,16 @@ class InterruptedRunTest : public testing::Test {
   void SetUp() override { workDirsBefore_ = workDirsInTmp(); }
 
   // Starts the package in a process group of its own, with ignoredSignal
-  // (a name such as "HUP") ignored when one is given.
-  int start(const std::string& package, std::string agentUrl = "", const std::string& ignoredSignal = "") {
+  // (a name such as "HUP") ignored when one is given, and in a network
+  // namespace that drops the packets to kDroppedPort when packetsDropped.
+  int start(const std::string& package, std::string agentUrl = "", const std::string& ignoredSignal = "",
+            bool packetsDropped = false) {
     if (agentUrl.empty()) agentUrl = "http://127.0.0.1:" + std::to_string(freeLoopbackPort()) + "/agent";
     Command command;
     command.argv = {package};
     if (!ignoredSignal.empty())
       command.argv = {"/usr/bin/env", "--ignore-signal=" + ignoredSignal, package};
+    if (packetsDropped) command.argv = withPacketsDropped(command.argv);
     command.setEnv = {{"HOME", tmp_.path()}, {"KV_INTERNAL_INSTALL_AGENT_URL", agentUrl}};
     command.workDir = tmp_.path();  // where a SIGQUIT may leave a core file
     command.privateTmp = runTmpDir();
@@ -143,6 +146,24 @@ TEST_F(InterruptedRunTest, InterruptDuringTheDownloadCleansUp) {
     ASSERT_FALSE(server.requests().empty()) << "never saw the request";
     kill(-pid, signo);
     expectCleanEndBy(signo, waitProcess(pid));
+  }
+}
+
+// A connect that nothing answers waits up to the connect limit; a signal, to
+// the bootstrap alone or to the whole group, ends it at once.
+TEST_F(InterruptedRunTest, InterruptDuringAConnectThatNothingAnswersCleansUp) {
+  makePackage({tmp_ / "setup.run", {{"a.txt", "a\n"}}, "", ""});
+  const std::string url = "http://127.0.0.1:" + std::to_string(kDroppedPort) + "/agent";
+  for (int signo : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(strsignal(signo));
+    int pid = start(tmp_ / "setup.run", url, "", true);
+    ASSERT_TRUE(waitUntilConnectingToDroppedPort(pid)) << readFile(tmp_ / "err");
+    const auto signalled = std::chrono::steady_clock::now();
+    kill(signo == SIGTERM ? pid : -pid, signo);
+    ProcessResult result = waitProcess(pid);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - signalled;
+    expectCleanEndBy(signo, result);
+    EXPECT_LT(took.count(), 20) << "seconds: the signal, not the 30 s connect limit, must end it";
   }
 }
 

@@ -18,9 +18,14 @@
 
 namespace {
 
+// The agent server refuses every request without the User-Agent of the
+// aarch64 bootstrap, which names its platform.
 class Arm64StubTest : public testing::Test {
  protected:
-  Arm64StubTest() : nginx_(www()) {}
+  Arm64StubTest()
+      : nginx_(www(), {"", "",
+                       "if ($http_user_agent != \"kv-bootstrap/" KV_STUB_VERSION
+                       " (tuxarm64le)\") { return 403; }\n"}) {}
 
   void SetUp() override {
     if (!KV_STUB_IS_PORTABLE) GTEST_SKIP() << "this build makes no shipped bootstraps";

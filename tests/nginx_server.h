@@ -13,6 +13,11 @@ struct NginxSetup {
   std::string serverConfig;  ///< more directives in the server block, such as redirects
 };
 
+/// NginxSetup::serverConfig for a server that refuses requests without a
+/// User-Agent (403), as many servers and firewalls do.
+inline constexpr char kRefuseRequestsWithoutUserAgent[] =
+    "if ($http_user_agent = \"\") { return 403; }\n";
+
 /// A certificate authority made for one test, and a certificate for
 /// 127.0.0.1 that it signed, all as PEM files in dir. No system trusts it;
 /// a run does once caFile is bound over the system's bundle

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/nginx_server.h"
+#include "tests/proxy_server.h"
 #include "tests/run_helpers.h"
 #include "tests/script_server.h"
 #include "tests/server_process.h"
@@ -38,9 +39,11 @@ std::string libraryDirOf(const char* soname) {
   return dir;
 }
 
+// The agent server refuses requests without a User-Agent: every libcurl the
+// bootstrap meets must send the one it sets.
 class ShippedStubTest : public testing::Test {
  protected:
-  ShippedStubTest() : nginx_(www()) {}
+  ShippedStubTest() : nginx_(www(), {"", "", kRefuseRequestsWithoutUserAgent}) {}
 
   void SetUp() override {
     ASSERT_TRUE(nginx_.started());
@@ -157,6 +160,28 @@ TEST_F(ShippedStubTest, DownloadsWithTheOldestLibcurl) {
     EXPECT_EQ(std::vector<std::string>{}, newWorkDirs(workDirsBefore_));
     expectNewerOptionRefused();
   }
+}
+
+// The connect limit and the infos that tell an unanswered connect from a
+// stall are all in libcurl 7.29.0: a firewall that drops the packets ends the
+// run at the limit with the message that says so.
+TEST_F(ShippedStubTest, ConnectThatNothingAnswersEndsAtTheLimitOnTheOldestLibcurl) {
+  const std::string url = "http://127.0.0.1:" + std::to_string(kDroppedPort) + "/agent";
+  makePackage({tmp_ / "old.run", {{"a.txt", "a\n"}}, "", shippedBootstrap()});
+  Command command = onOldLibcurl(tmp_ / "old.run", url);
+  command.argv = withPacketsDropped(command.argv);
+  command.unsetEnv = kProxyVariables;
+  const auto started = std::chrono::steady_clock::now();
+  ProcessResult result = runProcess(command);
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+  EXPECT_EQ(255, result.exitCode);
+  EXPECT_EQ("Failed to download the TVE Installer from " + url + "Error : nothing answered at 127.0.0.1:" +
+                std::to_string(kDroppedPort) + " (the connection timed out)\nInstallation failed.\n",
+            result.err);
+  EXPECT_GE(took.count(), 29) << "seconds: the connect limit is 30";
+  EXPECT_LT(took.count(), 60) << "seconds";
+  EXPECT_EQ(std::vector<std::string>{}, newWorkDirs(workDirsBefore_));
+  expectNewerOptionRefused();
 }
 
 // Without a libcurl that loads, a package that carries its agent still

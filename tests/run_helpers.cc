@@ -1,7 +1,13 @@
 #include "tests/run_helpers.h"
 
+#include <sched.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -72,6 +78,20 @@ std::vector<std::string> withFilesMissing(const std::string& dir,
 
 namespace {
 
+// Loopback up, and an output rule that drops the connects to kDroppedPort.
+std::string dropPacketsScript() {
+  return "PATH=/usr/sbin:/sbin:$PATH\n"
+         "ip link set lo up || exit 125\n"
+         "nft -f - <<'EOF' || exit 125\n"
+         "table inet kv_test {\n"
+         "  chain output {\n"
+         "    type filter hook output priority 0; policy accept;\n"
+         "    ip daddr 127.0.0.1 tcp dport " + std::to_string(kDroppedPort) + " drop\n"
+         "  }\n"
+         "}\n"
+         "EOF\n";
+}
+
 uint32_t readLittleEndian(const std::string& bytes, size_t at, int width) {
   uint32_t value = 0;
   for (int i = width - 1; i >= 0; --i)
@@ -109,4 +129,43 @@ std::string withSlotEdited(const std::string& packageBytes, const std::string& k
   std::string edited = packageBytes;
   edited.replace(at + field.size(), room.size(), room);
   return edited;
+}
+
+std::vector<std::string> withPacketsDropped(const std::vector<std::string>& command) {
+  std::vector<std::string> argv = {"/usr/bin/unshare", "--net", "/bin/sh", "-c",
+                                   dropPacketsScript() + "exec \"$@\"", "sh"};
+  argv.insert(argv.end(), command.begin(), command.end());
+  return argv;
+}
+
+bool dropPacketsInThisThread() {
+  // A network namespace belongs to the thread, and a child inherits its creator's.
+  if (unshare(CLONE_NEWNET) != 0) {
+    ADD_FAILURE() << "unshare(CLONE_NEWNET): " << strerror(errno);
+    return false;
+  }
+  const ProcessResult made = runProcess({{"/bin/sh", "-c", dropPacketsScript()}, {}, {}, "", ""});
+  EXPECT_EQ(0, made.exitCode) << made.err;
+  return made.exitCode == 0;
+}
+
+// /proc/PID/net/tcp lists the sockets of the process's namespace, one a line:
+// "sl local_address rem_address st ...", addresses in hexadecimal, st 02 for
+// a connect that waits for its answer (SYN_SENT).
+bool waitUntilConnectingToDroppedPort(int pid) {
+  char port[8];
+  snprintf(port, sizeof port, ":%04X", kDroppedPort);
+  const std::string table = "/proc/" + std::to_string(pid) + "/net/tcp";
+  return waitUntil(
+      [&] {
+        std::istringstream lines(readFile(table));
+        for (std::string line; std::getline(lines, line);) {
+          std::istringstream fields(line);
+          std::string slot, local, remote, state;
+          if (fields >> slot >> local >> remote >> state && endsWith(remote, port) && state == "02")
+            return true;
+        }
+        return false;
+      },
+      30000);
 }

@@ -39,6 +39,25 @@ std::vector<std::string> withFilesMissing(const std::string& dir,
                                           const std::string& scratch,
                                           const std::vector<std::string>& command);
 
+/// The port of 127.0.0.1 whose packets are dropped, as by a firewall, in a
+/// network namespace made by withPacketsDropped() or dropPacketsInThisThread():
+/// a connect to it waits for an answer that never comes. Every other port of
+/// the namespace's loopback refuses at once.
+inline constexpr int kDroppedPort = 4444;
+
+/// argv that runs `command` in a network namespace of its own (needs root),
+/// its loopback up and packets to kDroppedPort dropped (nft). The command
+/// keeps the pid of the process started.
+std::vector<std::string> withPacketsDropped(const std::vector<std::string>& command);
+
+/// Moves the calling thread, and what it starts, into such a namespace; fails
+/// the test and returns false when that cannot be done.
+bool dropPacketsInThisThread();
+
+/// Waits until process pid, in such a namespace, is connecting to
+/// kDroppedPort; false when that does not happen in 30 s.
+bool waitUntilConnectingToDroppedPort(int pid);
+
 /// Offset and length of a member's data inside a package (found by reading
 /// its local header); both 0 when the member is not there.
 struct MemberData {

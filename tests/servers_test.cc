@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/nginx_server.h"
+#include "tests/proxy_server.h"
 #include "tests/script_server.h"
 #include "tests/test_util.h"
 
@@ -23,10 +24,14 @@ size_t appendTo(char* data, size_t size, size_t count, void* text) {
   return size * count;
 }
 
-Answer request(const std::string& url, bool head = false) {
+// Sends no User-Agent unless given one; goes through the proxy when given one.
+Answer request(const std::string& url, bool head = false, const std::string& userAgent = "",
+               const std::string& proxy = "") {
   Answer answer;
   CURL* curl = curl_easy_init();
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_PROXY, proxy.c_str());
+  if (!userAgent.empty()) curl_easy_setopt(curl, CURLOPT_USERAGENT, userAgent.c_str());
   curl_easy_setopt(curl, CURLOPT_NOBODY, head ? 1L : 0L);
   curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, appendTo);
   curl_easy_setopt(curl, CURLOPT_HEADERDATA, &answer.headers);
@@ -68,6 +73,32 @@ TEST(NginxServerTest, ServesTaggedFilesLogsEveryRequestAndStops) {
   }
   EXPECT_EQ(CURLE_COULDNT_CONNECT, request("http://127.0.0.1:" + std::to_string(port) + "/").code)
       << "nginx must be gone once the object is";
+}
+
+// The tests' proof that a run sent a User-Agent is nginx's answer to one
+// that did not, and their proof that a run used the proxy is its log.
+TEST(ProxyServerTest, ForwardsToNginxThatRefusesRequestsWithoutAUserAgentLogsAndStops) {
+  ScopedTempDir tmp;
+  mkdir((tmp / "www").c_str(), 0700);
+  writeFile(tmp / "www/agent", "agent bytes");
+  NginxServer nginx(tmp / "www", {"", "", kRefuseRequestsWithoutUserAgent});
+  ASSERT_TRUE(nginx.started());
+  std::string proxyUrl;
+  {
+    ProxyServer proxy;
+    ASSERT_TRUE(proxy.started());
+    proxyUrl = proxy.url();
+    EXPECT_EQ(403, request(nginx.url("/agent"), true, "", proxyUrl).status);
+    Answer got = request(nginx.url("/agent"), false, "tests/1", proxyUrl);
+    EXPECT_EQ(200, got.status);
+    EXPECT_EQ("agent bytes", got.body);
+    EXPECT_EQ((std::vector<std::string>{"HEAD " + nginx.url("/agent") + " HTTP/1.1",
+                                        "GET " + nginx.url("/agent") + " HTTP/1.1"}),
+              proxy.requests());
+    EXPECT_EQ("HEAD /agent 403,GET /agent 200", nginx.joinedAccessLog());
+  }
+  EXPECT_EQ(CURLE_COULDNT_CONNECT, request(nginx.url("/agent"), false, "tests/1", proxyUrl).code)
+      << "the proxy must be gone once the object is";
 }
 
 TEST(ScriptServerTest, AnswersAsScriptedAndCountsRequestsPerMethod) {

@@ -2,13 +2,17 @@
 # Installs the Debian packages the build, the tests, the demo and make deb need, when any is missing.
 # qemu-user-static runs the aarch64 bootstrap in the tests and the demo, started directly: it needs
 # no binfmt registration.
+# tinyproxy-bin is the proxy the download tests go through: the program alone, without the package
+# that would start it as a system service. nftables and iproute2 give a test's own network
+# namespace a firewall that drops packets.
 # Every name exists in Debian 12 and 13 alike and carries no version: libclang-rt-dev, like clang,
 # follows the release's default compiler, so the fuzzers' runtime always matches clang.
 set -eu
 
 packages="cmake ninja-build g++ make libcurl4-openssl-dev libcurl3-gnutls zlib1g-dev libgtest-dev zip unzip
   nginx-light python3 clang libclang-rt-dev clang-tidy man-db groff-base procps debootstrap
-  libsodium-dev minisign dpkg-dev file qemu-user-static openssl ca-certificates"
+  libsodium-dev minisign dpkg-dev file qemu-user-static openssl ca-certificates tinyproxy-bin
+  nftables iproute2"
 
 missing=""
 for p in $packages; do
