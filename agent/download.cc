@@ -27,6 +27,8 @@ namespace {
 
 using CurlHandle = std::unique_ptr<CURL, void (*)(CURL*)>;
 
+const char kUserAgent[] = "kv-bootstrap/" KV_VERSION " (" KV_PLATFORM_TAG ")";
+
 std::string initFailure(const std::string& url, const std::string& why) {
   return "Failed to initialize CURL library to download the TVE Installer from " + url +
          "Error : " + why;
@@ -54,7 +56,6 @@ bool isHttps(const std::string& url) { return strncasecmp(url.c_str(), "https://
 CURLcode setTransferOptions(const CurlLibrary& lib, CURL* curl, const std::string& url,
                             const TransferLimits& limits) {
   const long redirectProtocols = isHttps(url) ? CURLPROTO_HTTPS : CURLPROTO_HTTP | CURLPROTO_HTTPS;
-  const std::string userAgent = std::string("kv-bootstrap/") + KV_VERSION + " (" + kPlatformTag + ")";
   CURLcode code = lib.easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
   if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
   if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS, redirectProtocols);
@@ -62,7 +63,7 @@ CURLcode setTransferOptions(const CurlLibrary& lib, CURL* curl, const std::strin
   if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, limits.stallSeconds);
   if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, limits.connectSeconds);
   // libcurl keeps a copy of the text.
-  if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_USERAGENT, userAgent.c_str());
+  if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent);
   if (code == CURLE_OK) code = stopTransfersOnInterrupt(lib, curl);
   return code;
 }
@@ -90,11 +91,12 @@ std::string schemeOf(const char* url) {
 // The host and port of a URL as written: what follows "//" up to the path,
 // without a user name or password.
 std::string hostOf(const std::string& url) {
-  const size_t scheme = url.find("://");
-  const size_t start = scheme == std::string::npos ? 0 : scheme + 3;
-  const std::string authority = url.substr(start, url.find_first_of("/?#", start) - start);
-  const size_t at = authority.rfind('@');
-  return at == std::string::npos ? authority : authority.substr(at + 1);
+  const char* start = strstr(url.c_str(), "://");
+  start = start != nullptr ? start + 3 : url.c_str();
+  const char* end = start + strcspn(start, "/?#");
+  for (const char* at = start; at < end; ++at)
+    if (*at == '@') start = at + 1;
+  return std::string(start, end);
 }
 
 // The variable libcurl takes the URL's proxy from, when one is set: the
@@ -115,10 +117,15 @@ const char* proxyVariableFor(const std::string& url) {
 // reached" reads like a stalled transfer. Without a connection there was no
 // redirect, so the host is the URL's own, or the proxy's.
 std::string unansweredConnectReason(const std::string& url) {
-  const char* proxy = proxyVariableFor(url);
-  return "nothing answered at " + hostOf(url) +
-         (proxy != nullptr ? std::string(" or at the proxy that ") + proxy + " names" : "") +
-         " (the connection timed out)";
+  std::string reason = "nothing answered at ";
+  reason += hostOf(url);
+  if (const char* proxy = proxyVariableFor(url)) {
+    reason += " or at the proxy that ";
+    reason += proxy;
+    reason += " names";
+  }
+  reason += " (the connection timed out)";
+  return reason;
 }
 
 }  // namespace

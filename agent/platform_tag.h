@@ -6,11 +6,12 @@
 // processor architecture has a tag of its own: a bootstrap never fetches,
 // caches or runs another architecture's agent.
 #if defined(__x86_64__)
-inline constexpr char kPlatformTag[] = "tux64le";
+#define KV_PLATFORM_TAG "tux64le"
 #elif defined(__aarch64__) && defined(__AARCH64EL__)
-inline constexpr char kPlatformTag[] = "tuxarm64le";
+#define KV_PLATFORM_TAG "tuxarm64le"
 #else
 #error "the bootstrap is built for x86-64 and little-endian aarch64 Linux only"
 #endif
+inline constexpr char kPlatformTag[] = KV_PLATFORM_TAG;
 
 #endif  // KV_AGENT_PLATFORM_TAG_H_
