@@ -1,7 +1,8 @@
 #!/bin/sh
 # The release archives, made by tools/dist.sh as "make dist" makes them: made
-# twice with the same SOURCE_DATE_EPOCH, under different umasks, they are the
-# same bytes; every member has owner 0 and that time, in tar's name order,
+# twice with the same SOURCE_DATE_EPOCH, under different umasks and the second
+# time with settings for cmake --install and tar in the environment, they are
+# the same bytes; every member has owner 0 and that time, in tar's name order,
 # under one top-level directory; gzip records no time. Unpacked, each holds
 # exactly what the install rules install, with bin/kv-pack the portable one
 # for its machine. The first pair is left in OUT_DIR for tests/dist_pack_test.sh.
@@ -31,8 +32,8 @@ epoch=1700000000
 rm -rf "$out"
 (umask 022 && quietly "the first dist.sh" env SOURCE_DATE_EPOCH=$epoch \
   sh "$src/tools/dist.sh" "$cmake" "$build" "$out" "$version" "$@")
-(umask 077 && quietly "the second dist.sh" env SOURCE_DATE_EPOCH=$epoch \
-  sh "$src/tools/dist.sh" "$cmake" "$build" "$tmp/again" "$version" "$@")
+(umask 077 && quietly "the second dist.sh" env SOURCE_DATE_EPOCH=$epoch DESTDIR="$tmp/destdir" \
+  TAR_OPTIONS=--blocking-factor=1 sh "$src/tools/dist.sh" "$cmake" "$build" "$tmp/again" "$version" "$@")
 
 # What the install rules install, to hold each archive against.
 quietly "cmake --install" "$cmake" --install "$build" --prefix "$tmp/installed"
