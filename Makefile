@@ -5,7 +5,7 @@ CMAKE_FLAGS ?=
 # Every test keeps to its own directories, servers and package runs, so they run side by side.
 TEST_JOBS ?= $(shell nproc)
 
-.PHONY: all deps build build-asan test test-normal test-asan demo deb bench fuzz lint clean
+.PHONY: all deps build build-asan test test-normal test-asan demo deb dist bench fuzz lint clean
 
 all: build
 
@@ -41,6 +41,13 @@ demo: build
 # stub and the man pages, as the install rules put them under /usr.
 deb: build
 	cd $(BUILD) && cpack -G DEB
+
+# The release archives $(BUILD)/kv-bootstrap-<version>-linux-x86_64.tar.gz and
+# ...-linux-aarch64.tar.gz: what the install rules install, with a kv-pack for
+# each machine built in the Debian 11 root. Set SOURCE_DATE_EPOCH for
+# archives that are the same bytes every time.
+dist: build
+	cmake --build $(BUILD) --target dist
 
 # libFuzzer targets under clang with ASan + UBSan, each run for a bounded time
 # (fuzz/run.sh says how to change it); the corpus in fuzz/corpus/ is not changed.

@@ -25,11 +25,6 @@ class SpawnActions {
   [[nodiscard]] bool addDup2(int fd, int newFd) {
     return initialized_ && posix_spawn_file_actions_adddup2(&actions_, fd, newFd) == 0;
   }
-  /// The child starts in dir. For kv-pack only: the function needs glibc
-  /// 2.29, and the bootstrap must start on 2.17.
-  [[nodiscard]] bool addChdir(const char* dir) {
-    return initialized_ && posix_spawn_file_actions_addchdir_np(&actions_, dir) == 0;
-  }
 
   const posix_spawn_file_actions_t* get() const { return &actions_; }
 

@@ -9,6 +9,8 @@
 # KV_STUB_AARCH64 (KV_STUB_KEYED and KV_STUB_KEYED_AARCH64 for the keyed ones); without one (a sanitizer or fuzz build, or
 # KV_OUTER_STUB_BUILD=OFF) KV_STUB is the host-built kv-bootstrap and there is
 # KV_STUB_KEYED is the host-built kv-bootstrap-keyed, and there are no aarch64 stubs.
+# kv-pack is built the same way, for the release archives (KV_PACK_PORTABLE
+# and KV_PACK_PORTABLE_AARCH64, outer build only).
 
 # Sources of the inner build alone.
 set(kv_inner_stub_sources ${CMAKE_SOURCE_DIR}/bootstrap/terminate_handler.cc)
@@ -23,6 +25,19 @@ if(KV_INNER_STUB_BUILD)
   # dlopen()s a library linked with it (libcurl) can corrupt its heap. glibc
   # 2.34 and later keep libpthread.so.0 as an empty library.
   target_link_options(kv-bootstrap PRIVATE "SHELL:-Wl,--no-as-needed -lpthread -Wl,--as-needed")
+
+  # The portable kv-pack of the release archives, for every Linux of its
+  # architecture with glibc 2.17 or later, like the bootstrap: the C++
+  # runtime and zlib travel inside it. zlib is linked in rather than loaded
+  # because kv-pack uses nothing of it but crc32(), a few kilobytes that
+  # parse no input, so that the tool needs only the C library, as the
+  # bootstraps do, and never meets a libz.so.1 older or newer than its own.
+  find_library(KV_ZLIB_STATIC NAMES libz.a)
+  if(NOT KV_ZLIB_STATIC)
+    message(FATAL_ERROR "the portable kv-pack needs libz.a (Debian: zlib1g-dev)")
+  endif()
+  target_link_libraries(kv-pack PRIVATE ${KV_ZLIB_STATIC})
+  target_link_options(kv-pack PRIVATE -static-libstdc++ -static-libgcc -s -Wl,--gc-sections)
   return()
 endif()
 
@@ -51,6 +66,7 @@ endfunction()
 
 file(GLOB kv_stub_headers CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bootstrap/*.h
      ${CMAKE_SOURCE_DIR}/agent/*.h ${CMAKE_SOURCE_DIR}/launch/*.h)
+file(GLOB kv_pack_headers CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/kv-pack/*.h)
 
 # Makes OUT_DIR/kv-bootstrap for `arch` (x86-64 or aarch64) in the inner
 # build: the shipped build of `bootstrap` (kv-bootstrap, or kv-bootstrap-keyed
@@ -69,6 +85,21 @@ function(kv_add_shipped_stub out_dir bootstrap keyed arch)
     VERBATIM)
 endfunction()
 
+# Makes OUT_DIR/kv-pack for `arch` in the inner build: the portable kv-pack
+# that the release archives carry (make dist), from the host kv-pack's sources.
+function(kv_add_portable_pack out_dir arch)
+  kv_sources_of(kv-pack inputs)
+  add_custom_command(
+    OUTPUT ${out_dir}/kv-pack
+    COMMAND ${CMAKE_SOURCE_DIR}/tools/build-stub.sh ${CMAKE_SOURCE_DIR} ${out_dir} ${arch}
+            --target kv-pack
+    DEPENDS ${inputs} ${kv_stub_headers} ${kv_pack_headers} CMakeLists.txt
+            cmake/ShippedStub.cmake cmake/aarch64-linux-gnu.cmake tools/build-stub.sh
+            tools/stub-root.sh
+    COMMENT "Building the portable ${arch} kv-pack in the Debian 11 root (${out_dir})"
+    VERBATIM)
+endfunction()
+
 if(KV_OUTER_STUB_BUILD)
   set(KV_STUB ${CMAKE_BINARY_DIR}/stub/kv-bootstrap)
   set(KV_STUB_KEYED ${CMAKE_BINARY_DIR}/stub-keyed/kv-bootstrap)
@@ -80,6 +111,12 @@ if(KV_OUTER_STUB_BUILD)
   kv_add_shipped_stub(${CMAKE_BINARY_DIR}/stub-aarch64 kv-bootstrap OFF aarch64)
   kv_add_shipped_stub(${CMAKE_BINARY_DIR}/stub-keyed-aarch64 kv-bootstrap-keyed ON aarch64)
   add_custom_target(kv-stub-aarch64 ALL DEPENDS ${KV_STUB_AARCH64} ${KV_STUB_KEYED_AARCH64})
+  # Built by make dist and by the tests of its archives, not by every build.
+  set(KV_PACK_PORTABLE ${CMAKE_BINARY_DIR}/portable-pack/kv-pack)
+  kv_add_portable_pack(${CMAKE_BINARY_DIR}/portable-pack x86-64)
+  set(KV_PACK_PORTABLE_AARCH64 ${CMAKE_BINARY_DIR}/portable-pack-aarch64/kv-pack)
+  kv_add_portable_pack(${CMAKE_BINARY_DIR}/portable-pack-aarch64 aarch64)
+  add_custom_target(kv-pack-portable DEPENDS ${KV_PACK_PORTABLE} ${KV_PACK_PORTABLE_AARCH64})
 else()
   set(KV_STUB $<TARGET_FILE:kv-bootstrap>)
   set(KV_STUB_KEYED $<TARGET_FILE:kv-bootstrap-keyed>)

@@ -1,12 +1,13 @@
 #!/bin/sh
 # Builds the shipped bootstrap for ARCH (x86-64 or aarch64) in the Debian 11
 # root (tools/stub-root.sh), so that it starts on every Linux of that
-# architecture with glibc 2.17 or later, and leaves it as OUT/kv-bootstrap.
-# aarch64 is cross-compiled with the root's cross toolchain. The sources are
-# seen read-only; OUT keeps the build tree, so later runs only rebuild what
+# architecture with glibc 2.17 or later, and leaves it as OUT/kv-bootstrap;
+# with --target kv-pack, the portable kv-pack, as OUT/kv-pack. aarch64 is
+# cross-compiled with the root's cross toolchain. The sources are seen
+# read-only; OUT keeps the build tree, so later runs only rebuild what
 # changed.
 #
-# usage: build-stub.sh SOURCE_DIR OUT_DIR ARCH [-DNAME=VALUE ...]
+# usage: build-stub.sh SOURCE_DIR OUT_DIR ARCH [--target NAME] [-DNAME=VALUE ...]
 set -eu
 
 src=$(cd "$1" && pwd)
@@ -14,6 +15,15 @@ mkdir -p "$2"
 out=$(cd "$2" && pwd)
 arch=$3
 shift 3
+target=kv-bootstrap
+if [ "${1-}" = --target ]; then
+  target=$2
+  shift 2
+fi
+case "$target" in
+  kv-bootstrap | kv-pack) ;;
+  *) echo "build-stub: $target is not built in the root (kv-bootstrap or kv-pack)" >&2; exit 2 ;;
+esac
 case "$arch" in
   x86-64) ;;
   aarch64) set -- -DCMAKE_TOOLCHAIN_FILE=/kv/src/cmake/aarch64-linux-gnu.cmake "$@" ;;
@@ -22,10 +32,10 @@ esac
 root=$("$src/tools/stub-root.sh")
 
 # The cache options are handed to the inner shell as its own arguments, so
-# that no value is ever parsed as shell text.
+# that no value is ever parsed as shell text (the target is one of two names).
 inner='cmake -S /kv/src -B /kv/out/build -G Ninja -DCMAKE_BUILD_TYPE=Release -DKV_INNER_STUB_BUILD=ON \
   -DBUILD_TESTING=OFF "$@" >/kv/out/configure.log 2>&1 || { cat /kv/out/configure.log >&2; exit 1; }
-cmake --build /kv/out/build --target kv-bootstrap'
+cmake --build /kv/out/build --target '$target
 # A private mount namespace: the binds vanish with it, and concurrent builds
 # do not see each other's.
 "$src/tools/private-mounts.sh" sh -eu -c '
@@ -39,5 +49,5 @@ cmake --build /kv/out/build --target kv-bootstrap'
   exec chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LC_ALL=C \
     sh -eu -c "$inner" sh "$@"
 ' sh "$root" "$src" "$out" "$inner" "$@"
-cp "$out/build/kv-bootstrap" "$out/kv-bootstrap.new"
-mv "$out/kv-bootstrap.new" "$out/kv-bootstrap"
+cp "$out/build/$target" "$out/$target.new"
+mv "$out/$target.new" "$out/$target"

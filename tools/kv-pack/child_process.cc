@@ -77,6 +77,36 @@ void collectOutput(pid_t pid, const UniqueFd& outRead, const UniqueFd& errRead,
   }
 }
 
+// Where we were, to come back to once a child has been started in a
+// directory of its own: the file action that would start it there,
+// posix_spawn_file_actions_addchdir_np, needs glibc 2.29, and kv-pack must
+// start on 2.17 like the packages. kv-pack runs one thread, so nothing else
+// sees the move.
+class WorkDirMove {
+ public:
+  WorkDirMove() = default;
+  ~WorkDirMove() { back(); }
+  WorkDirMove(const WorkDirMove&) = delete;
+  WorkDirMove& operator=(const WorkDirMove&) = delete;
+
+  /// False with errno set when we stay where we are.
+  bool to(const std::string& dir) {
+    // O_PATH: even a directory we may not read can be returned to.
+    saved_ = UniqueFd(open(".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    moved_ = saved_.valid() && chdir(dir.c_str()) == 0;
+    return moved_;
+  }
+  /// False with errno set when we could not come back.
+  bool back() {
+    if (moved_ && fchdir(saved_.get()) == 0) moved_ = false;
+    return !moved_;
+  }
+
+ private:
+  UniqueFd saved_;
+  bool moved_ = false;
+};
+
 }  // namespace
 
 std::string ChildResult::summary() const {
@@ -123,9 +153,13 @@ void Child::start(const ChildSpec& request) {
   }
   SpawnActions actions;
   if (!actions.addDup2(inRead.get(), 0) || !actions.addDup2(outWrite.get(), 1) ||
-      !actions.addDup2(errWrite.get(), 2) ||
-      (!request.workDir.empty() && !actions.addChdir(request.workDir.c_str()))) {
+      !actions.addDup2(errWrite.get(), 2)) {
     result_.err = "cannot set up the input and output of " + request.argv[0];
+    return;
+  }
+  WorkDirMove move;
+  if (!request.workDir.empty() && !move.to(request.workDir)) {
+    result_.err = errnoText("cannot start " + request.argv[0] + " in " + request.workDir);
     return;
   }
 
@@ -136,6 +170,15 @@ void Child::start(const ChildSpec& request) {
   pid_t pid = 0;
   int spawnError = posix_spawnp(&pid, argPointers[0], actions.get(), nullptr, argPointers.data(),
                                 envPointers.data());
+  if (!move.back()) {
+    result_.err = errnoText("cannot return to the working directory");
+    if (spawnError == 0) {
+      kill(pid, SIGTERM);
+      while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+      }
+    }
+    return;
+  }
   if (spawnError != 0) {
     result_.err = request.argv[0] + ": " + strerror(spawnError);
     return;

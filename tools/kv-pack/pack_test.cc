@@ -734,6 +734,31 @@ TEST_F(PackTest, FindsTheBootstrapBesideItself) {
   }
 }
 
+// zip runs in the bundle directory (or in kv-pack's copy of it), kv-pack
+// itself stays where it was started: paths relative to there, the agent's
+// and the output's, are used again after the bundle is zipped.
+TEST_F(PackTest, RelativePathsCountFromWhereItStarted) {
+  makeBundleDir("b");
+  makeAgent("agent.zip");
+  for (const char* epoch : {"", "1700000000"}) {
+    SCOPED_TRACE(epoch);
+    unlink((dir_ / "out.run").c_str());
+    Command command{{packBinary(), "--bootstrap", bootstrapBinary(), "--bundle", "b", "--agent",
+                     "agent.zip", "-o", "out.run"},
+                    {{"TMPDIR", tmpDir()}}, {}, dir_.path(), ""};
+    if (*epoch != '\0')
+      command.setEnv["SOURCE_DATE_EPOCH"] = epoch;
+    else
+      command.unsetEnv.push_back("SOURCE_DATE_EPOCH");
+    ProcessResult packed = runProcess(command);
+    ASSERT_EQ(0, packed.exitCode) << packed.err;
+    ProcessResult listed = runTool({"/usr/bin/env", "unzip", "-Z1", dir_ / "out.run"});
+    EXPECT_EQ("bundle.zip\nInstallAgent.zip\n", listed.out) << listed.err;
+    EXPECT_EQ((std::vector<std::string>{"app", "empty", kOddName, "star*.txt"}), listDir(dir_ / "b"));
+  }
+  expectNothingLeftInTmp();
+}
+
 TEST_F(PackTest, OutputIsExecutableAsTheUmaskAllows) {
   std::string bundle = makeBundleDir("b");
   struct Case {
