@@ -56,7 +56,8 @@ steps='
 cd "$D/elsewhere"
 $RUN "$D/$TOP/bin/kv-pack" --arch "$ARCH" --bundle "$D/bundle" --agent "$D/InstallAgent.zip" \
   -o "$D/setup.run"
-$RUN "$D/$TOP/bin/kv-pack" --arch "$OTHER" --bundle "$D/bundle" -o "$D/other.run"
+$RUN "$D/$TOP/bin/kv-pack" --arch "$OTHER" --bundle "$D/bundle" --agent "$D/InstallAgent.zip" \
+  -o "$D/other.run"
 $RUN "$D/$TOP/bin/kv-pack" --info "$D/other.run" >"$D/other.info"
 $RUN "$D/setup.run" -mode silent "two words"
 '
