@@ -269,8 +269,9 @@ TEST_F(AgentSourceTest, ProxiesFromTheEnvironmentCarryTheDownload) {
     std::string proxied;
     for (const std::string& request : proxy.requests()) proxied += (proxied.empty() ? "" : ",") + request;
     EXPECT_EQ(c.proxied, proxied) << proxy.log();
-    if (c.url == agentUrl())
+    if (c.url == agentUrl()) {
       EXPECT_EQ("HEAD /agent 200,GET /agent 200", nginx_.joinedAccessLog());
+    }
   }
 }
 
