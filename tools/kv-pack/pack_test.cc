@@ -1111,6 +1111,9 @@ TEST_F(PackTest, HelpTellsEveryOptionAndRule) {
   for (const char* word : {"--bootstrap", "--bundle", "--agent", "--level", "-o", "--info",
                            "SOURCE_DATE_EPOCH", "InstallAgent_", "Exit status"})
     EXPECT_NE(std::string::npos, help.out.find(word)) << word;
+  // A line wider than a terminal breaks in the middle of an option's text.
+  std::istringstream lines(help.out);
+  for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
 }
 
 }  // namespace
