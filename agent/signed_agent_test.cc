@@ -16,6 +16,7 @@
 #include "tests/run_helpers.h"
 #include "tests/script_server.h"
 #include "tests/server_process.h"
+#include "tests/test_users.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -149,6 +150,9 @@ class SignedAgentTest : public testing::Test {
     strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", gmtime_r(&seconds, &parts));
     return text;
   }
+
+  void expectSigningTimeAndTagRefused(const std::function<void(const std::string&)>& change,
+                                      const std::string& problem);
 
   ScopedTempDir tmp_;
   ClosedLoopbackPort closed_;
@@ -371,37 +375,40 @@ TEST_F(SignedAgentTest, AgentSignedBeforeTheVerifiedOneIsRefused) {
 }
 
 // The remembered signing time and the tag are trusted only as the agent is:
-// neither may be a symbolic link or belong to someone else.
-TEST_F(SignedAgentTest, SigningTimeAndTagFilesAreTrustedLikeTheAgent) {
+// neither may be a symbolic link or belong to someone else. Each is changed
+// by `change`, given its path, and then told as `problem`.
+void SignedAgentTest::expectSigningTimeAndTagRefused(const std::function<void(const std::string&)>& change,
+                                                     const std::string& problem) {
   serveAs(makeAgent("B"), 1000000000);
   const std::string setup = package(tmp_ / "pkg");
   ProcessResult stored = run(setup);
   ASSERT_EQ(0, stored.exitCode) << stored.err;
-  writeFile(tmp_ / "zero", "0\n");
-  const std::string untrusted = "The install agent cache cannot be trusted: ";
   // The tag's path is told as the cache root, a slash and its name.
   for (const std::string& path : {cacheRoot() + ".signingtime", cacheRoot() + "/.validatestring"}) {
+    SCOPED_TRACE(path);
     const std::string saved = readFile(path);
-    struct {
-      const char* how;
-      std::string change;
-      std::string problem;
-    } cases[] = {
-        {"a link", "rm " + path + " && ln -s " + (tmp_ / "zero") + " " + path, " is a symbolic link"},
-        {"another user's", "chown 65534 " + path, " belongs to another user"},
-    };
-    for (const auto& c : cases) {
-      SCOPED_TRACE(path + " as " + c.how);
-      shellOrDie(c.change);
-      unlink(record("B").c_str());
-      ProcessResult result = run(setup);
-      EXPECT_EQ(255, result.exitCode);
-      EXPECT_EQ(0u, result.err.find(untrusted + path + c.problem)) << result.err;
-      EXPECT_FALSE(fileExists(record("B")));
-      unlink(path.c_str());
-      writeFile(path, saved, 0600);
-    }
+    change(path);
+    unlink(record("B").c_str());
+    ProcessResult result = run(setup);
+    EXPECT_EQ(255, result.exitCode);
+    EXPECT_EQ(0u, result.err.find("The install agent cache cannot be trusted: " + path + problem)) << result.err;
+    EXPECT_FALSE(fileExists(record("B")));
+    unlink(path.c_str());
+    writeFile(path, saved, 0600);
   }
+}
+
+TEST_F(SignedAgentTest, SigningTimeAndTagFilesAreTrustedLikeTheAgent) {
+  writeFile(tmp_ / "zero", "0\n");
+  expectSigningTimeAndTagRefused(
+      [&](const std::string& path) { shellOrDie("rm " + path + " && ln -s " + (tmp_ / "zero") + " " + path); },
+      " is a symbolic link");
+}
+
+TEST_F(SignedAgentTest, SigningTimeAndTagFilesOfAnotherUserAreNotTrusted) {
+  SKIP_WITHOUT_OTHER_USER();
+  expectSigningTimeAndTagRefused([](const std::string& path) { EXPECT_TRUE(giveToOtherUser(path)); },
+                                 " belongs to another user");
 }
 
 // An error page is no signature file, whatever it holds.
