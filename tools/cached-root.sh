@@ -8,7 +8,7 @@
 # ROOT may be a bare name: the roots' own cache directory holds it, which is
 # /var/cache/kv-bootstrap for root and $XDG_CACHE_HOME/kv-bootstrap (else
 # ~/.cache/kv-bootstrap) for any other user. No root is needed to make one
-# (tools/debian-root.sh), but a plain user needs subordinate ids.
+# (tools/debian-root.sh).
 #
 # usage: cached-root.sh ROOT STAMP WHAT MAKER [ARG...]   (MAKER is given ROOT.new last)
 set -eu
@@ -16,7 +16,6 @@ set -eu
 root=$1 stamp=$2 what=$3
 shift 3
 name=$(basename "$1" .sh)
-tools=$(dirname "$0")
 case "$root" in
   */*) ;;
   *)
@@ -45,8 +44,6 @@ if current; then
   echo "$root"
   exit 0
 fi
-[ "$(id -u)" -eq 0 ] || "$tools/check-userns.sh" --subids "$name: making $root"
-
 mkdir -p "$(dirname "$root")"
 exec 9>"$root.lock"
 flock 9

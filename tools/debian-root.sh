@@ -22,6 +22,7 @@ if [ "$(id -u)" -eq 0 ]; then
   mode=root owners=--numeric-owner
 else
   mode=unshare owners=--no-same-owner
+  "$(dirname "$0")/check-userns.sh" --subids "debian-root: making $dir"
 fi
 mkdir "$dir"
 status=$dir.mmdebstrap-status
