@@ -134,7 +134,7 @@ ChildUser::ChildUser(bool asOtherUser, bool mounts)
     return;
   }
   // Without the pipes, afterFork() and enter() fail.
-  if (pipe2(ready_, O_CLOEXEC) != 0 || pipe2(mapped_, O_CLOEXEC) != 0) return;
+  [[maybe_unused]] const bool piped = pipe2(ready_, O_CLOEXEC) == 0 && pipe2(mapped_, O_CLOEXEC) == 0;
 }
 
 ChildUser::~ChildUser() {
@@ -148,12 +148,11 @@ std::string ChildUser::afterFork(pid_t child) {
   close(ready_[1]);
   ready_[1] = -1;
   if (read(ready_[0], &byte, 1) != 1) return "the child made no user namespace";
-  const OtherUser& other = other_;
   const std::string pid = std::to_string(child);
   std::string problem;
   for (const auto& [tool, own, theirs] :
-       {std::make_tuple("/usr/bin/newuidmap", std::to_string(geteuid()), std::to_string(other.uid)),
-        std::make_tuple("/usr/bin/newgidmap", std::to_string(getegid()), std::to_string(other.gid))}) {
+       {std::make_tuple("/usr/bin/newuidmap", std::to_string(geteuid()), std::to_string(other_.uid)),
+        std::make_tuple("/usr/bin/newgidmap", std::to_string(getegid()), std::to_string(other_.gid))}) {
     ProcessResult mapped = runProcess({{tool, pid, own, own, "1", theirs, theirs, "1"}, {}, {}, "", ""});
     if (mapped.exitCode != 0 && problem.empty()) problem = tool + (": " + mapped.err);
   }
