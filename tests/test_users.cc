@@ -122,17 +122,21 @@ bool giveToOtherUser(const std::string& path) { return changeOwner(path, true); 
 bool takeBackFromOtherUser(const std::string& path) { return changeOwner(path, false); }
 
 ChildUser::ChildUser(bool asOtherUser, bool mounts)
-    : asOther_(asOtherUser),
-      other_(asOtherUser ? findOtherUser() : OtherUser()),
-      ownNamespace_(geteuid() != 0 && (asOtherUser || mounts)),
-      parentMaps_(ownNamespace_ && asOtherUser) {
-  if (!ownNamespace_) return;
-  const std::string uid = std::to_string(geteuid()), gid = std::to_string(getegid());
+    : asOther_(asOtherUser), ownNamespace_(geteuid() != 0 && (asOtherUser || mounts)) {
+  if (!ownNamespace_) {
+    if (asOther_) other_ = findOtherUser();
+    return;
+  }
+  // The other user, where there is one, is mapped into every namespace, so
+  // that what is theirs is told as theirs, not as an unmapped id's.
+  parentMaps_ = asOther_ || otherUser().missing.empty();
   if (!parentMaps_) {
+    const std::string uid = std::to_string(geteuid()), gid = std::to_string(getegid());
     uidMap_ = uid + " " + uid + " 1";
     gidMap_ = gid + " " + gid + " 1";
     return;
   }
+  other_ = findOtherUser();
   // Without the pipes, afterFork() and enter() fail.
   [[maybe_unused]] const bool piped = pipe2(ready_, O_CLOEXEC) == 0 && pipe2(mapped_, O_CLOEXEC) == 0;
 }

@@ -37,10 +37,10 @@ bool takeBackFromOtherUser(const std::string& path);
 
 /// Who a child of the tests is, set up across its fork: the user running the
 /// tests, or otherUser(). For a plain user's child that mounts or runs as the
-/// other user, a user namespace of its own, where this user and the other one
-/// keep their ids: the child maps itself, or, for the other user, the parent
-/// maps both with newuidmap and newgidmap. Until it execs, the child holds
-/// every capability there, to mount and to become the other user.
+/// other user, a user namespace of its own, where this user and, where there
+/// is one, the other user keep their ids: the parent maps both with newuidmap
+/// and newgidmap, or the child maps itself alone. Until it execs, the child
+/// holds every capability there, to mount and to become the other user.
 class ChildUser {
  public:
   ChildUser(bool asOtherUser, bool mounts);
@@ -58,9 +58,9 @@ class ChildUser {
 
  private:
   bool asOther_;
-  OtherUser other_;
   bool ownNamespace_;
-  bool parentMaps_;
+  bool parentMaps_ = false;
+  OtherUser other_;
   std::string uidMap_, gidMap_;
   int ready_[2] = {-1, -1};   // child to parent: the namespace is there
   int mapped_[2] = {-1, -1};  // parent to child: '1' when it is mapped
