@@ -25,7 +25,9 @@ void soundCacheChanged(const std::string& home, const std::string& change, const
   shellOrDie("rm -rf " + home + " && mkdir -m 0700 -p " + root + "installagent && cd " + root +
              " && touch .lock .validatestring && chmod 0600 .lock .validatestring && "
              "touch installagent/install && chmod 0755 installagent/install && " + change);
-  if (!givenAway.empty()) EXPECT_TRUE(giveToOtherUser(root + givenAway)) << givenAway;
+  if (!givenAway.empty()) {
+    EXPECT_TRUE(giveToOtherUser(root + givenAway)) << givenAway;
+  }
 }
 
 }  // namespace

@@ -347,7 +347,9 @@ void AgentSourceTest::expectAgentChangedDuringLockWaitRefused(const std::string&
 
   writeFile(install + ".new", "touch " + planted + "\n", 0755);
   shellOrDie(change + " " + install + ".new");
-  if (givenAway) EXPECT_TRUE(giveToOtherUser(install + ".new"));
+  if (givenAway) {
+    EXPECT_TRUE(giveToOtherUser(install + ".new"));
+  }
   shellOrDie("mv " + install + ".new " + install);
   unlink(held.c_str());
   waitProcess(holder);
