@@ -56,7 +56,8 @@ OtherUser findOtherUser() {
   const std::string name = entry != nullptr ? entry->pw_name : std::to_string(geteuid());
   unsigned uid = 0, gid = 0;
   if (!firstSubordinateId("/etc/subuid", name, &uid) || !firstSubordinateId("/etc/subgid", name, &gid)) {
-    other.missing = name + " has no subordinate uids and gids (/etc/subuid, /etc/subgid) to map one from";
+    other.missing = name + " has no subordinate uids and gids (/etc/subuid, /etc/subgid) to map one from; "
+                    "usermod --add-subuids and --add-subgids give them";
     return other;
   }
   for (const char* tool : {"/usr/bin/newuidmap", "/usr/bin/newgidmap"})
