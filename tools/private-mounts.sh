@@ -15,6 +15,9 @@ if [ "$(id -u)" -eq 0 ]; then
 else
   user=--map-root-user
 fi
+# chroot and the like lie in /usr/sbin, which a plain user's PATH may lack.
+PATH=$PATH:/usr/sbin:/sbin
+export PATH
 # shellcheck disable=SC2086
 exec unshare $user -m --propagation unchanged sh -c '
   mount --make-rprivate / 2>/dev/null || true
