@@ -1,4 +1,6 @@
-# Every target does its own set-up: missing Debian packages are installed first.
+# Every target does its own set-up: missing Debian packages are installed first
+# (as root; a plain user is told what to install). A plain user builds and
+# tests in user namespaces, which are checked before anything is built.
 BUILD := build
 ASAN_BUILD := build-asan
 CMAKE_FLAGS ?=
@@ -11,6 +13,7 @@ all: build
 
 deps:
 	@tools/install-deps.sh
+	@[ "$$(id -u)" -eq 0 ] || tools/check-userns.sh
 
 build: deps
 	@test -f $(BUILD)/build.ninja || cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/test_users.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -13,14 +14,27 @@ const char kCacheRel[] = "/.korvex/installagent/V7031c/tux64le/";
 
 std::string untrusted(const std::string& path, const std::string& problem, const std::string& owner) {
   return "The install agent cache cannot be trusted: " + path + " " + problem + " (owner: " + owner +
-         ", you are user 0 (root)). Have it removed, or set HOME to a directory of your own.";
+         ", you are " + thisUserText() + "). Have it removed, or set HOME to a directory of your own.";
+}
+
+// Makes a sound cache under home, then runs `change` (shell commands) in its
+// root and gives `givenAway` (relative to the root; none when empty) to
+// another user.
+void soundCacheChanged(const std::string& home, const std::string& change, const std::string& givenAway = "") {
+  const std::string root = home + kCacheRel;
+  shellOrDie("rm -rf " + home + " && mkdir -m 0700 -p " + root + "installagent && cd " + root +
+             " && touch .lock .validatestring && chmod 0600 .lock .validatestring && "
+             "touch installagent/install && chmod 0755 installagent/install && " + change);
+  if (!givenAway.empty()) {
+    EXPECT_TRUE(giveToOtherUser(root + givenAway)) << givenAway;
+  }
 }
 
 }  // namespace
 
 // Anything in the cache another user could have written may hold an agent for
 // this user to run.
-TEST(UntrustedCacheReason, EveryLevelAndEveryFileUsedMustBeOwnAndPrivate) {
+TEST(UntrustedCacheReason, EveryLevelAndEveryFileUsedMustBePrivate) {
   ScopedTempDir tmp;
   const std::string home = tmp / "home";
   const std::string root = home + kCacheRel;
@@ -31,25 +45,45 @@ TEST(UntrustedCacheReason, EveryLevelAndEveryFileUsedMustBeOwnAndPrivate) {
   } cases[] = {
       {"true", ""},
       {"rm -rf ../../../../.korvex", ""},
-      {"chmod 0777 ../../../.. && chown 65534 ../../../..", ""},  // HOME itself is the user's affair
       {"chmod 0755 . installagent && chmod 0644 .validatestring", ""},
-      {"chown 65534 ../../..", untrusted(home + "/.korvex", "belongs to another user", "user 65534 (nobody)")},
       {"chmod 0777 .", untrusted(home + "/.korvex/installagent/V7031c/tux64le", "can be written by other users",
-                                 "user 0 (root)")},
+                                 thisUserText())},
       {"chmod 0620 .validatestring",
-       untrusted(root + "/.validatestring", "can be written by other users", "user 0 (root)")},
-      {"chown 65534 .lock", untrusted(root + ".lock", "belongs to another user", "user 65534 (nobody)")},
-      {"rm .lock && ln -s /etc/passwd .lock", untrusted(root + ".lock", "is a symbolic link", "user 0 (root)")},
+       untrusted(root + "/.validatestring", "can be written by other users", thisUserText())},
+      {"rm .lock && ln -s /etc/passwd .lock", untrusted(root + ".lock", "is a symbolic link", thisUserText())},
       {"chmod 0775 installagent/install",
-       untrusted(root + "installagent/install", "can be written by other users", "user 0 (root)")},
+       untrusted(root + "installagent/install", "can be written by other users", thisUserText())},
       {"mv installagent elsewhere && ln -s elsewhere installagent",
-       untrusted(root + "installagent", "is a symbolic link", "user 0 (root)")},
+       untrusted(root + "installagent", "is a symbolic link", thisUserText())},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.change);
-    shellOrDie("rm -rf " + home + " && mkdir -m 0700 -p " + root + "installagent && cd " + root +
-               " && touch .lock .validatestring && chmod 0600 .lock .validatestring && "
-               "touch installagent/install && chmod 0755 installagent/install && " + c.change);
+    soundCacheChanged(home, c.change);
     EXPECT_EQ(c.reason, untrustedCacheReason());
+  }
+}
+
+TEST(UntrustedCacheReason, EveryLevelAndEveryFileUsedMustBeOwn) {
+  SKIP_WITHOUT_OTHER_USER();
+  ScopedTempDir tmp;
+  const std::string home = tmp / "home";
+  const std::string root = home + kCacheRel;
+  ScopedEnv homeVariable("HOME", home);
+  const std::string other = userText(otherUser().uid);
+  struct {
+    const char* change;     // shell commands run in the cache root of a sound cache
+    const char* givenAway;  // then given to another user
+    std::string reason;
+  } cases[] = {
+      {"chmod 0777 ../../../..", "../../../..", ""},  // HOME itself is the user's affair
+      {"true", "../../..", untrusted(home + "/.korvex", "belongs to another user", other)},
+      {"true", ".lock", untrusted(root + ".lock", "belongs to another user", other)},
+      {"true", "installagent/install", untrusted(root + "installagent/install", "belongs to another user", other)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.givenAway);
+    soundCacheChanged(home, c.change, c.givenAway);
+    EXPECT_EQ(c.reason, untrustedCacheReason());
+    EXPECT_TRUE(takeBackFromOtherUser(root + c.givenAway));
   }
 }

@@ -21,6 +21,7 @@
 #include "tests/run_helpers.h"
 #include "tests/script_server.h"
 #include "tests/server_process.h"
+#include "tests/test_users.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -66,6 +67,9 @@ class AgentSourceTest : public testing::Test {
   }
 
   std::vector<std::string> requests() { return nginx_.accessLogRequests(); }
+
+  void expectAgentChangedDuringLockWaitRefused(const std::string& change, bool givenAway,
+                                               const std::string& problem, const std::string& owner);
 
   ScopedTempDir tmp_;
   std::string homeName_ = "home";
@@ -338,25 +342,24 @@ TEST_F(AgentSourceTest, ConcurrentFirstRunsShareOneCache) {
 
 namespace {
 
-// Runs the package as the user nobody, in a mount namespace whose /tmp is
+// Runs the package as another user, in a mount namespace whose /tmp is
 // tmpDir, with HOME set to home or (when empty) unset.
-ProcessResult runAsNobody(const std::string& package, const std::string& tmpDir, const std::string& home,
-                          const std::string& agentUrl) {
-  Command command;
-  command.setEnv["KV_INTERNAL_INSTALL_AGENT_URL"] = agentUrl;
-  const std::string homeSetting = home.empty() ? "-u HOME" : "HOME=" + quoteIfNeeded(home);
-  return runPackage(sourceDir() + "/tools/private-mounts.sh", home.empty() ? "/" : home,
-                    {"/bin/sh", "-c",
-                     "mount --bind \"$1\" /tmp && exec setpriv --reuid=65534 --regid=65534 --clear-groups "
-                     "env " + homeSetting + " \"$0\"",
-                     package, tmpDir},
-                    command);
+ProcessResult runAsOtherUser(const std::string& package, const std::string& tmpDir, const std::string& home,
+                             const std::string& agentUrl) {
+  Command command{{package}, {{"KV_INTERNAL_INSTALL_AGENT_URL", agentUrl}}, {}, "/", ""};
+  if (home.empty())
+    command.unsetEnv.push_back("HOME");
+  else
+    command.setEnv["HOME"] = home;
+  command.privateTmp = tmpDir;
+  command.asOtherUser = true;
+  return runProcess(command);
 }
 
 std::string untrustedLine(const std::string& path) {
-  return "The install agent cache cannot be trusted: " + path +
-         " belongs to another user (owner: user 0 (root), you are user 65534 (nobody)). Have it "
-         "removed, or set HOME to a directory of your own.\nInstallation failed.\n";
+  return "The install agent cache cannot be trusted: " + path + " belongs to another user (owner: " +
+         thisUserText() + ", you are " + userText(otherUser().uid) +
+         "). Have it removed, or set HOME to a directory of your own.\nInstallation failed.\n";
 }
 
 }  // namespace
@@ -364,87 +367,99 @@ std::string untrustedLine(const std::string& path) {
 // Without HOME the cache is in /tmp, where anyone can create it first; a run
 // as root with HOME kept (sudo -E) leaves a cache the user cannot use.
 TEST_F(AgentSourceTest, CacheOfAnotherUserIsNeverUsed) {
+  SKIP_WITHOUT_OTHER_USER();
   ScopedTempDir outside("/var/tmp");
   chmod(outside.path().c_str(), 0755);
   std::string package = outside / "setup.run";
   makePackage({package, {{"a.txt", "a\n"}}, "", ""});
   std::string sharedTmp = outside / "tmp";
   std::string home = outside / "home";
-  shellOrDie("mkdir -m 1777 " + sharedTmp + " && mkdir " + home + " && chown 65534:65534 " + home);
+  shellOrDie("mkdir -m 1777 " + sharedTmp + " && mkdir " + home);
   serveAgent("served");
 
-  // Another user plants an agent that the server's tag makes current.
+  // This user plants an agent that the server's tag makes current.
   std::string planted = agentCacheRootFor(sharedTmp, agentUrl());
   shellOrDie("mkdir -p " + planted + "installagent");
   writeFile(planted + "installagent/install", "touch /tmp/planted-ran\n", 0755);
   writeFile(planted + ".validatestring", "ETag: " + NginxServer::expectedETag(www() + "/agent") + "\r");
-  ProcessResult result = runAsNobody(package, sharedTmp, "", agentUrl());
+  ProcessResult result = runAsOtherUser(package, sharedTmp, "", agentUrl());
   EXPECT_EQ(255, result.exitCode);
   EXPECT_EQ(untrustedLine("/tmp/.korvex"), result.err);
   EXPECT_FALSE(fileExists(sharedTmp + "/planted-ran"));
 
-  // The same user's HOME, once used by root.
-  ProcessResult asRoot = runPackage(package, home, {}, Command{{}, {{"KV_INTERNAL_INSTALL_AGENT_URL", agentUrl()}}, {}, "", ""});
-  ASSERT_EQ(0, asRoot.exitCode) << asRoot.err;
+  // The other user's HOME, once used by this user (root, say).
+  ProcessResult asThisUser =
+      runPackage(package, home, {}, Command{{}, {{"KV_INTERNAL_INSTALL_AGENT_URL", agentUrl()}}, {}, "", ""});
+  ASSERT_EQ(0, asThisUser.exitCode) << asThisUser.err;
+  ASSERT_TRUE(giveToOtherUser(home));
   nginx_.clearAccessLog();
-  result = runAsNobody(package, sharedTmp, home, agentUrl());
+  result = runAsOtherUser(package, sharedTmp, home, agentUrl());
   EXPECT_EQ(255, result.exitCode);
   EXPECT_EQ(untrustedLine(home + "/.korvex"), result.err);
   EXPECT_EQ(std::vector<std::string>{}, requests()) << "nothing is asked before the cache is trusted";
+  EXPECT_TRUE(takeBackFromOtherUser(home));
 }
 
 // An agent planted while a run waits for another run's lock would otherwise
-// pass as the current one: the run looks again once the lock is its own.
-TEST_F(AgentSourceTest, CacheThatTurnsUntrustedWhileARunWaitsForTheLockIsRefused) {
-  serveAgent("served");
+// pass as the current one: the run looks again once the lock is its own. The
+// planted script is changed by the shell commands `change` (given the path)
+// and, when givenAway, given to another user, before it replaces the cached one.
+void AgentSourceTest::expectAgentChangedDuringLockWaitRefused(const std::string& change, bool givenAway,
+                                                              const std::string& problem,
+                                                              const std::string& owner) {
   const std::string install = cacheRoot() + "installagent/install";
   const std::string planted = tmp_ / "planted-ran";
   const std::string held = tmp_ / "held";
-  struct {
-    const char* change;  // made to the planted script before it replaces the cached one
-    std::string problem;
-    std::string owner;
-  } cases[] = {
-      {"chmod 0775", "can be written by other users", "user 0 (root)"},
-      {"chmod 0757", "can be written by other users", "user 0 (root)"},
-      {"chown 65534", "belongs to another user", "user 65534 (nobody)"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.change);
-    shellOrDie("rm -rf " + home() + " " + planted);
-    ASSERT_EQ(0, run().exitCode) << "a sound, current cache first";
-    // Another run, holding the lock for as long as `held` exists.
-    int holder = startProcess({{"/usr/bin/flock", cacheRoot() + ".lock", "sh", "-c",
-                                "touch \"$0\" && while [ -e \"$0\" ]; do sleep 0.05; done", held},
-                               {}, {}, "", ""});
-    ASSERT_TRUE(waitUntil([&] { return fileExists(held); }, 30000)) << "the lock was never taken";
-    Command command;
-    command.argv = {package()};
-    command.setEnv = {{"HOME", home()}, {"KV_INTERNAL_INSTALL_AGENT_URL", agentUrl()}};
-    command.privateTmp = runTmpDir();
-    int pid = startProcess(command, "", tmp_ / "err");
-    ASSERT_TRUE(waitUntilWaitingForLock(pid)) << "the run never waited for the lock";
+  shellOrDie("rm -rf " + home() + " " + planted);
+  ASSERT_EQ(0, run().exitCode) << "a sound, current cache first";
+  // Another run, holding the lock for as long as `held` exists.
+  int holder = startProcess({{"/usr/bin/flock", cacheRoot() + ".lock", "sh", "-c",
+                              "touch \"$0\" && while [ -e \"$0\" ]; do sleep 0.05; done", held},
+                             {}, {}, "", ""});
+  ASSERT_TRUE(waitUntil([&] { return fileExists(held); }, 30000)) << "the lock was never taken";
+  Command command;
+  command.argv = {package()};
+  command.setEnv = {{"HOME", home()}, {"KV_INTERNAL_INSTALL_AGENT_URL", agentUrl()}};
+  command.privateTmp = runTmpDir();
+  int pid = startProcess(command, "", tmp_ / "err");
+  ASSERT_TRUE(waitUntilWaitingForLock(pid)) << "the run never waited for the lock";
 
-    writeFile(install + ".new", "touch " + planted + "\n", 0755);
-    shellOrDie(std::string(c.change) + " " + install + ".new && mv " + install + ".new " + install);
-    unlink(held.c_str());
-    waitProcess(holder);
-    ProcessResult result = waitProcess(pid);
-    EXPECT_EQ(255, result.exitCode);
-    EXPECT_EQ("The install agent cache cannot be trusted: " + install + " " + c.problem + " (owner: " +
-                  c.owner + ", you are user 0 (root)). Have it removed, or set HOME to a directory of "
-                  "your own.\nInstallation failed.\n",
-              readFile(tmp_ / "err"));
-    EXPECT_FALSE(fileExists(planted)) << "the planted agent ran";
+  writeFile(install + ".new", "touch " + planted + "\n", 0755);
+  shellOrDie(change + " " + install + ".new");
+  if (givenAway) {
+    EXPECT_TRUE(giveToOtherUser(install + ".new"));
   }
+  shellOrDie("mv " + install + ".new " + install);
+  unlink(held.c_str());
+  waitProcess(holder);
+  ProcessResult result = waitProcess(pid);
+  EXPECT_EQ(255, result.exitCode);
+  EXPECT_EQ("The install agent cache cannot be trusted: " + install + " " + problem + " (owner: " + owner +
+                ", you are " + thisUserText() +
+                "). Have it removed, or set HOME to a directory of your own.\nInstallation failed.\n",
+            readFile(tmp_ / "err"));
+  EXPECT_FALSE(fileExists(planted)) << "the planted agent ran";
+}
+
+TEST_F(AgentSourceTest, CacheThatTurnsUntrustedWhileARunWaitsForTheLockIsRefused) {
+  serveAgent("served");
+  for (const char* change : {"chmod 0775", "chmod 0757"}) {
+    SCOPED_TRACE(change);
+    expectAgentChangedDuringLockWaitRefused(change, false, "can be written by other users", thisUserText());
+  }
+}
+
+TEST_F(AgentSourceTest, CacheThatTurnsAnotherUsersWhileARunWaitsForTheLockIsRefused) {
+  SKIP_WITHOUT_OTHER_USER();
+  serveAgent("served");
+  expectAgentChangedDuringLockWaitRefused("true", true, "belongs to another user", userText(otherUser().uid));
 }
 
 TEST_F(AgentSourceTest, CacheThatCannotBeCreatedIsToldBeforeAnyDownload) {
   serveAgent("served");
   chmod(tmp_.path().c_str(), 0755);
   std::string readOnly = tmp_ / "read-only";
-  std::string foreign = tmp_ / "foreign";
-  shellOrDie("mkdir -m 0755 " + readOnly + " " + foreign);
+  shellOrDie("mkdir -m 0755 " + readOnly);
   const std::string cacheDir = agentCacheRootFor("", agentUrl()) + "installagent: ";
   const std::string fix = ". Set HOME to a directory of your own that you can write to.\nInstallation failed.\n";
 
@@ -459,9 +474,20 @@ TEST_F(AgentSourceTest, CacheThatCannotBeCreatedIsToldBeforeAnyDownload) {
   EXPECT_EQ("Cannot create the install agent cache directory " + readOnly + cacheDir + "Read-only file system" + fix,
             result.err);
 
-  result = runAsNobody(package(), "/tmp", foreign, agentUrl());
+  EXPECT_EQ(std::vector<std::string>{}, requests());
+}
+
+TEST_F(AgentSourceTest, CacheInAHomeTheUserCannotWriteToIsToldBeforeAnyDownload) {
+  SKIP_WITHOUT_OTHER_USER();
+  serveAgent("served");
+  chmod(tmp_.path().c_str(), 0755);
+  std::string foreign = tmp_ / "foreign";
+  shellOrDie("mkdir -m 0755 " + foreign);
+  ProcessResult result = runAsOtherUser(package(), runTmpDir(), foreign, agentUrl());
   EXPECT_EQ(255, result.exitCode);
-  EXPECT_EQ("Cannot create the install agent cache directory " + foreign + cacheDir + "Permission denied" + fix,
+  EXPECT_EQ("Cannot create the install agent cache directory " + agentCacheRootFor(foreign, agentUrl()) +
+                "installagent: Permission denied. Set HOME to a directory of your own that you can "
+                "write to.\nInstallation failed.\n",
             result.err);
   EXPECT_EQ(std::vector<std::string>{}, requests());
 }

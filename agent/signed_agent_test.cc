@@ -16,6 +16,7 @@
 #include "tests/run_helpers.h"
 #include "tests/script_server.h"
 #include "tests/server_process.h"
+#include "tests/test_users.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -151,6 +152,9 @@ class SignedAgentTest : public testing::Test {
     strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", gmtime_r(&seconds, &parts));
     return text;
   }
+
+  void expectSigningTimeAndTagRefused(const std::function<void(const std::string&)>& change,
+                                      const std::string& problem);
 
   ScopedTempDir tmp_;
   ClosedLoopbackPort closed_;
@@ -443,48 +447,63 @@ TEST_F(SignedAgentTest, AgentSignedBeforeTheVerifiedOneIsRefused) {
 }
 
 // The remembered signing time and the tag are trusted only as the agent is:
-// neither may be a symbolic link or belong to someone else. A directory in
-// their place is no danger: a run that downloads (the agent's new time gives
-// it a new tag) cannot store them there, goes on, and leaves no temporary file.
-TEST_F(SignedAgentTest, SigningTimeAndTagFilesAreTrustedLikeTheAgent) {
+// neither may be a symbolic link or belong to someone else. Each is changed
+// by `change`, given its path, and then told as `problem`.
+void SignedAgentTest::expectSigningTimeAndTagRefused(const std::function<void(const std::string&)>& change,
+                                                     const std::string& problem) {
   serveAs(makeAgent("B"), 1000000000);
   const std::string setup = package(tmp_ / "pkg");
   ProcessResult stored = run(setup);
   ASSERT_EQ(0, stored.exitCode) << stored.err;
-  writeFile(tmp_ / "zero", "0\n");
-  const std::string untrusted = "The install agent cache cannot be trusted: ";
   // The tag's path is told as the cache root, a slash and its name.
   for (const std::string& path : {cacheRoot() + ".signingtime", cacheRoot() + "/.validatestring"}) {
+    SCOPED_TRACE(path);
     const std::string saved = readFile(path);
-    struct {
-      const char* how;
-      std::string change;
-      std::string problem;
-    } cases[] = {
-        {"a link", "rm " + path + " && ln -s " + (tmp_ / "zero") + " " + path, " is a symbolic link"},
-        {"another user's", "chown 65534 " + path, " belongs to another user"},
-        {"a directory", "rm " + path + " && mkdir " + path + " && touch " + agentPath(), ""},
-    };
-    for (const auto& c : cases) {
-      SCOPED_TRACE(path + " as " + c.how);
-      shellOrDie(c.change);
-      unlink(record("B").c_str());
-      ProcessResult result = run(setup);
-      if (c.problem.empty()) {
-        EXPECT_EQ(0, result.exitCode) << result.err;
-        EXPECT_TRUE(fileExists(record("B")));
-        EXPECT_EQ((std::vector<std::string>{".lock", ".signingtime", ".validatestring",
-                                            "installagent"}),
-                  listDir(cacheRoot()));
-      } else {
-        EXPECT_EQ(255, result.exitCode);
-        EXPECT_EQ(0u, result.err.find(untrusted + path + c.problem)) << result.err;
-        EXPECT_FALSE(fileExists(record("B")));
-      }
-      shellOrDie("rm -r " + path);
-      writeFile(path, saved, 0600);
-    }
+    change(path);
+    unlink(record("B").c_str());
+    ProcessResult result = run(setup);
+    EXPECT_EQ(255, result.exitCode);
+    EXPECT_EQ(0u, result.err.find("The install agent cache cannot be trusted: " + path + problem)) << result.err;
+    EXPECT_FALSE(fileExists(record("B")));
+    unlink(path.c_str());
+    writeFile(path, saved, 0600);
   }
+}
+
+TEST_F(SignedAgentTest, SigningTimeAndTagFilesAreTrustedLikeTheAgent) {
+  writeFile(tmp_ / "zero", "0\n");
+  expectSigningTimeAndTagRefused(
+      [&](const std::string& path) { shellOrDie("rm " + path + " && ln -s " + (tmp_ / "zero") + " " + path); },
+      " is a symbolic link");
+}
+
+// A directory in the place of either file is no danger: a run that downloads
+// (the agent's new time gives it a new tag) cannot store the file there, goes
+// on, and leaves no temporary file.
+TEST_F(SignedAgentTest, DirectoryWhereTheSigningTimeOrTagGoesLeavesNoTemporaryFile) {
+  serveAs(makeAgent("B"), 1000000000);
+  const std::string setup = package(tmp_ / "pkg");
+  ProcessResult stored = run(setup);
+  ASSERT_EQ(0, stored.exitCode) << stored.err;
+  for (const std::string& path : {cacheRoot() + ".signingtime", cacheRoot() + ".validatestring"}) {
+    SCOPED_TRACE(path);
+    const std::string saved = readFile(path);
+    shellOrDie("rm " + path + " && mkdir " + path + " && touch " + agentPath());
+    unlink(record("B").c_str());
+    ProcessResult result = run(setup);
+    EXPECT_EQ(0, result.exitCode) << result.err;
+    EXPECT_TRUE(fileExists(record("B")));
+    EXPECT_EQ((std::vector<std::string>{".lock", ".signingtime", ".validatestring", "installagent"}),
+              listDir(cacheRoot()));
+    shellOrDie("rm -r " + path);
+    writeFile(path, saved, 0600);
+  }
+}
+
+TEST_F(SignedAgentTest, SigningTimeAndTagFilesOfAnotherUserAreNotTrusted) {
+  SKIP_WITHOUT_OTHER_USER();
+  expectSigningTimeAndTagRefused([](const std::string& path) { EXPECT_TRUE(giveToOtherUser(path)); },
+                                 " belongs to another user");
 }
 
 // An error page is no signature file, whatever it holds.

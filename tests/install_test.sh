@@ -54,7 +54,9 @@ else
   root=$tmp/root
   mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
   : >"$root/var/lib/dpkg/status"
-  quietly "dpkg -i" dpkg --root="$root" --force-depends --force-not-root --log=/dev/null -i "$deb"
+  # dpkg wants ldconfig and start-stop-daemon on PATH, which a plain user's may lack.
+  quietly "dpkg -i" env PATH="$PATH:/usr/sbin:/sbin" dpkg --root="$root" --force-depends --force-not-root \
+    --log=/dev/null -i "$deb"
   [ "$(dpkg-query --admindir="$root/var/lib/dpkg" -W -f='${Status} ${Version}' kv-bootstrap)" = \
     "install ok installed $version" ] || fail "dpkg does not list kv-bootstrap $version as installed"
   prefix=$root/usr

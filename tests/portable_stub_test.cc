@@ -260,8 +260,8 @@ TEST_F(ShippedStubTest, RunsInADebian11Root) {
     Command command;
     command.argv = {sourceDir() + "/tools/private-mounts.sh", "/bin/sh", "-c",
                     "root=$1 dir=$2; shift 2; mount --bind \"$dir\" \"$root/mnt\" && "
-                    "mount --bind \"$dir/tmp\" \"$root/tmp\" && mount -t proc proc \"$root/proc\" && "
-                    "mount --bind /dev \"$root/dev\" && exec chroot \"$root\" \"$@\"",
+                    "mount --bind \"$dir/tmp\" \"$root/tmp\" && mount --rbind /proc \"$root/proc\" && "
+                    "mount --rbind /dev \"$root/dev\" && exec chroot \"$root\" \"$@\"",
                     "sh", root, tmp_.path(), "/usr/bin/env", "-i", "PATH=/usr/bin:/bin",
                     "HOME=/mnt/home", "KV_INTERNAL_INSTALL_AGENT_URL=" + nginx_.url("/agent"),
                     "/mnt/" + package, "-mode", "silent"};

@@ -31,7 +31,7 @@ bool waitUntilWaitingForLock(int pid);
 
 /// argv that runs `command` as on a system where the files `hidden` are not
 /// in directory `dir` and the files `broken` there are empty: in a mount
-/// namespace of its own (needs root), with an overlay on dir whose top layer,
+/// namespace of its own (tools/private-mounts.sh), with an overlay on dir whose top layer,
 /// made under `scratch`, holds a whiteout for each hidden file.
 std::vector<std::string> withFilesMissing(const std::string& dir,
                                           const std::vector<std::string>& hidden,

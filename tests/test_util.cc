@@ -22,6 +22,7 @@
 
 #include "bootstrap/shell.h"
 #include "agent/agent_paths.h"
+#include "tests/test_users.h"
 
 extern char** environ;
 
@@ -110,8 +111,9 @@ bool bindPrivateTmp(const char* dir, const std::vector<std::string>& keptTrees) 
   return true;
 }
 
-// Mounts seen by this process alone; private propagation keeps them from
-// reaching the test's own mount namespace. Inside a chroot "/" is no mount
+// Mounts seen by this process alone (for a plain user, in the user namespace
+// ChildUser made); private propagation keeps them from reaching the test's
+// own mount namespace. Inside a chroot "/" is no mount
 // point and keeps the propagation its maker set, as tools/private-mounts.sh does.
 bool enterPrivateMounts(const Command& command, const std::vector<std::string>& keptTrees) {
   if (unshare(CLONE_NEWNS) != 0) return false;
@@ -131,16 +133,21 @@ int spawn(const Command& command, int inFd, int outFd, int errFd) {
   std::vector<char*> envPointers = pointersTo(env);
   const bool privateMounts = !command.privateTmp.empty() || !command.bindMounts.empty();
   const std::vector<std::string> keptTrees = ownTreesUnderTmp();
+  ChildUser user(command.asOtherUser, privateMounts);
   pid_t pid = fork();
-  if (pid != 0) return pid;
+  if (pid != 0) {
+    const std::string problem = pid > 0 ? user.afterFork(pid) : "fork: " + std::string(strerror(errno));
+    if (!problem.empty()) ADD_FAILURE() << "cannot start " << command.argv[0] << " as the other user: " << problem;
+    return pid;
+  }
   // A child of its own process group, so a test can signal the whole group.
   setpgid(0, 0);
   dup2(inFd, 0);
   dup2(outFd, 1);
   dup2(errFd, 2);
   if (!command.workDir.empty() && chdir(command.workDir.c_str()) != 0) _exit(126);
-  if (privateMounts && !enterPrivateMounts(command, keptTrees)) {
-    const char message[] = "test: cannot give the child the mounts it asks for\n";
+  if (!user.enter() || (privateMounts && !enterPrivateMounts(command, keptTrees)) || !user.become()) {
+    const char message[] = "test: cannot give the child the mounts or the user it asks for\n";
     [[maybe_unused]] ssize_t written = write(2, message, sizeof message - 1);
     _exit(125);
   }

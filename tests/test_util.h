@@ -55,13 +55,17 @@ struct Command {
   std::string workDir;  ///< empty: the test's own
   std::string stdinText;
   /// Non-empty: the child sees this directory as /tmp, in a mount namespace
-  /// of its own (which needs root); it keeps its pid, so it can be signalled.
-  /// Initialized here, so that brace-initialized commands may leave it out.
+  /// of its own (for a plain user, in a user namespace of its own, where it
+  /// keeps its ids: tests/test_users.h); it keeps its pid, so it can be
+  /// signalled. Initialized here, so that brace-initialized commands may
+  /// leave it out.
   std::string privateTmp{};
   /// Each file or directory `first` is bound over `second`, after privateTmp,
-  /// in the child's own mount namespace (which needs root): a test CA over the
-  /// system's certificate bundle, another shell over /bin/sh.
+  /// in the child's own mount namespace: a test CA over the system's
+  /// certificate bundle, another shell over /bin/sh.
   std::vector<std::pair<std::string, std::string>> bindMounts{};
+  /// Runs the command as otherUser() (tests/test_users.h), after the mounts.
+  bool asOtherUser{false};
 };
 
 /// Starts the command and returns its pid; stdout and stderr go to the files

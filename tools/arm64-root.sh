@@ -5,15 +5,13 @@
 # dynamic loader and the libraries a bootstrap loads (libcurl, both
 # flavours): the programs a bootstrap starts (sh, unzip) are the host's, run
 # natively, as they would be found on a user's machine. So the root is only
-# unpacked: "debootstrap --foreign" unpacks the base system without running
-# anything of it, and leaves the packages beyond the base (libcurl4,
-# libcurl3-gnutls and what they need) downloaded for a second stage, which
-# never comes: they are unpacked with dpkg-deb instead.
+# unpacked: mmdebstrap's "extract" variant unpacks the packages and what they
+# depend on, and runs nothing of them (tools/debian-root.sh).
 #
 # usage: arm64-root.sh   (KV_ARM64_ROOT overrides where it lives)
 set -eu
 
-root=${KV_ARM64_ROOT:-/var/cache/kv-bootstrap/bullseye-arm64}
+root=${KV_ARM64_ROOT:-bullseye-arm64}
 packages="libcurl4,libcurl3-gnutls"
 # Bump when the list changes, so that an older root is made again.
 stamp="bullseye arm64 1 $packages"
@@ -23,13 +21,4 @@ if [ "${1-}" != --make ]; then
 fi
 new=$2
 
-debootstrap --arch=arm64 --foreign --variant=minbase --include="$packages" bullseye "$new"
-# The first stage unpacked the packages listed in debootstrap/required; the
-# others listed in debootstrap/base wait in debootstrap/debpaths.
-for package in $(cat "$new/debootstrap/base"); do
-  grep -qx "$package" "$new/debootstrap/required" && continue
-  deb=$(sed -n "s|^$package ||p" "$new/debootstrap/debpaths")
-  dpkg-deb -x "$new$deb" "$new"
-done
-# A root that is never entered needs no packages: what was unpacked stays.
-rm -rf "$new/var/cache/apt/archives/"*.deb
+"$(dirname "$0")/debian-root.sh" "$new" --variant=extract --architectures=arm64 --include="$packages"

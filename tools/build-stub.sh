@@ -36,8 +36,10 @@ root=$("$src/tools/stub-root.sh")
 inner='cmake -S /kv/src -B /kv/out/build -G Ninja -DCMAKE_BUILD_TYPE=Release -DKV_INNER_STUB_BUILD=ON \
   -DBUILD_TESTING=OFF "$@" >/kv/out/configure.log 2>&1 || { cat /kv/out/configure.log >&2; exit 1; }
 cmake --build /kv/out/build --target '$target
-# A private mount namespace: the binds vanish with it, and concurrent builds
-# do not see each other's.
+# A private mount namespace, for a plain user in a user namespace where it is
+# root: the binds vanish with it, and concurrent builds do not see each
+# other's. The host's /proc and /dev are bound, since a fresh proc needs a pid
+# namespace of its own and the root holds no device nodes.
 "$src/tools/private-mounts.sh" sh -eu -c '
   root=$1 src=$2 out=$3 inner=$4
   shift 4
@@ -45,7 +47,8 @@ cmake --build /kv/out/build --target '$target
   mount --bind "$src" "$root/kv/src"
   mount -o remount,bind,ro "$root/kv/src"
   mount --bind "$out" "$root/kv/out"
-  mount -t proc proc "$root/proc"
+  mount --rbind /proc "$root/proc"
+  mount --rbind /dev "$root/dev"
   exec chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LC_ALL=C \
     sh -eu -c "$inner" sh "$@"
 ' sh "$root" "$src" "$out" "$inner" "$@"

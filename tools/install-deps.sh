@@ -1,16 +1,20 @@
 #!/bin/sh
 # Installs the Debian packages the build, the tests, the demo and make deb need, when any is missing.
 # qemu-user-static runs the aarch64 bootstrap in the tests and the demo, started directly: it needs
-# no binfmt registration.
+# no binfmt registration. mmdebstrap makes the Debian 11 roots, without root too: a plain user's
+# through the subordinate ids that uidmap's newuidmap and newgidmap map.
 # tinyproxy-bin is the proxy the download tests go through: the program alone, without the package
 # that would start it as a system service. nftables and iproute2 give a test's own network
 # namespace a firewall that drops packets.
 # Every name exists in Debian 12 and 13 alike and carries no version: libclang-rt-dev, like clang,
 # follows the release's default compiler, so the fuzzers' runtime always matches clang.
+#
+# Only root installs. A plain user is told the one command that installs what is missing, and
+# nothing is changed.
 set -eu
 
 packages="cmake ninja-build g++ make libcurl4-openssl-dev libcurl3-gnutls zlib1g-dev libgtest-dev zip unzip
-  nginx-light python3 clang libclang-rt-dev clang-tidy man-db groff-base procps debootstrap
+  nginx-light python3 clang libclang-rt-dev clang-tidy man-db groff-base procps mmdebstrap uidmap
   libsodium-dev minisign dpkg-dev file qemu-user-static openssl ca-certificates tinyproxy-bin
   nftables iproute2"
 
@@ -21,7 +25,7 @@ done
 [ -z "$missing" ] && exit 0
 
 if [ "$(id -u)" -ne 0 ]; then
-  echo "install-deps: missing Debian packages:$missing (run as root, or install them)" >&2
+  echo "install-deps: Debian packages are missing; install them, then run make again: sudo apt-get install --no-install-recommends$missing" >&2
   exit 1
 fi
 echo "install-deps: installing$missing"

@@ -5,16 +5,17 @@
 # glibc from 2.17 on; the root is kept outside the source tree and reused
 # (tools/cached-root.sh). Besides the native toolchain it holds Debian's
 # cross toolchain for aarch64 and, through multiarch, the arm64 headers and
-# static libraries the aarch64 stub is built with.
+# static libraries the aarch64 stub is built with. It is made without root
+# (tools/debian-root.sh).
 #
 # usage: stub-root.sh            (KV_STUB_ROOT overrides where it lives)
 set -eu
 
-root=${KV_STUB_ROOT:-/var/cache/kv-bootstrap/bullseye}
+root=${KV_STUB_ROOT:-bullseye}
 packages="g++,cmake,ninja-build,libcurl4-openssl-dev,libsodium-dev,zlib1g-dev,zip,unzip,g++-aarch64-linux-gnu,libc6-dev-arm64-cross"
 arm64_packages="libcurl4-openssl-dev:arm64 libsodium-dev:arm64 zlib1g-dev:arm64"
 # Bump when a list changes, so that an older root is made again.
-stamp="bullseye 3 $packages $arm64_packages"
+stamp="bullseye 4 $packages $arm64_packages"
 
 tools=$(dirname "$0")
 if [ "${1-}" != --make ]; then
@@ -22,14 +23,6 @@ if [ "${1-}" != --make ]; then
 fi
 new=$2
 
-debootstrap --variant=minbase --include="$packages" bullseye "$new"
-# The arm64 packages come through the root's own apt, from the same release.
-"$tools/private-mounts.sh" sh -eu -c '
-  mount -t proc proc "$1/proc"
-  chroot "$1" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive sh -eu -c "
-    dpkg --add-architecture arm64
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends $2"
-' sh "$new" "$arm64_packages"
-# Nothing in the root is needed at run time but the build tools.
-rm -rf "$new/var/cache/apt/archives/"*.deb "$new/var/cache/apt/"*.bin "$new/var/lib/apt/lists/"*_Packages*
+# The arm64 packages come from the same release, through multiarch.
+"$tools/debian-root.sh" "$new" --variant=minbase --architectures=amd64,arm64 \
+  --include="$packages,$(echo "$arm64_packages" | tr ' ' ',')"
