@@ -76,8 +76,10 @@ if [ "$arch" = x86-64 ]; then
     shift 3
     mount --bind "$dir" "$root/mnt"
     mount --bind "$dir/tmp" "$root/tmp"
-    mount -t proc proc "$root/proc"
-    mount --bind /dev "$root/dev"
+    # The host'"'"'s /proc and /dev: a fresh proc needs a pid namespace of its own,
+    # which a plain user'"'"'s namespace is not.
+    mount --rbind /proc "$root/proc"
+    mount --rbind /dev "$root/dev"
     exec chroot "$root" /usr/bin/env -i PATH=/usr/bin:/bin D=/mnt RUN= "$@" sh -eu -c "$steps"
   ' sh "$root" "$tmp" "$steps" $(echo "$vars" | sed 's|=/|=/mnt/|g') \
     >"$tmp/run.out" 2>"$tmp/run.err" || status=$?

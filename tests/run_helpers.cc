@@ -1,6 +1,7 @@
 #include "tests/run_helpers.h"
 
 #include <sched.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -132,8 +133,11 @@ std::string withSlotEdited(const std::string& packageBytes, const std::string& k
 }
 
 std::vector<std::string> withPacketsDropped(const std::vector<std::string>& command) {
-  std::vector<std::string> argv = {"/usr/bin/unshare", "--net", "/bin/sh", "-c",
-                                   dropPacketsScript() + "exec \"$@\"", "sh"};
+  // A plain user's network namespace needs a user namespace where it is root,
+  // for nft's rules as much as for the namespace itself.
+  std::vector<std::string> argv = {"/usr/bin/unshare"};
+  if (geteuid() != 0) argv.emplace_back("--map-root-user");
+  argv.insert(argv.end(), {"--net", "/bin/sh", "-c", dropPacketsScript() + "exec \"$@\"", "sh"});
   argv.insert(argv.end(), command.begin(), command.end());
   return argv;
 }
