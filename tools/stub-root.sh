@@ -15,7 +15,7 @@ root=${KV_STUB_ROOT:-bullseye}
 packages="g++,cmake,ninja-build,libcurl4-openssl-dev,libsodium-dev,zlib1g-dev,zip,unzip,g++-aarch64-linux-gnu,libc6-dev-arm64-cross"
 arm64_packages="libcurl4-openssl-dev:arm64 libsodium-dev:arm64 zlib1g-dev:arm64"
 # Bump when a list changes, so that an older root is made again.
-stamp="bullseye 4 $packages $arm64_packages"
+stamp="bullseye 3 $packages $arm64_packages"
 
 tools=$(dirname "$0")
 if [ "${1-}" != --make ]; then
