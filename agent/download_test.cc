@@ -21,8 +21,8 @@
 #include <gtest/gtest.h>
 
 #include "agent/agent_paths.h"
-#include "agent/platform_tag.h"
 #include "bootstrap/interrupt.h"
+#include "bootstrap/platform_tag.h"
 #include "tests/nginx_server.h"
 #include "tests/proxy_server.h"
 #include "tests/run_helpers.h"

@@ -12,9 +12,9 @@
 
 #include <sodium.h>
 
-#include "agent/download.h"
 #include "agent/minisig.h"
 #include "agent/signing_time.h"
+#include "agent/transfer_failure.h"
 #include "bootstrap/interrupt.h"
 #include "bootstrap/stream_handles.h"
 #include "bootstrap/stub_record.h"

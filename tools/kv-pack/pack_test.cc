@@ -10,7 +10,7 @@
 #include <sstream>
 #include <thread>
 
-#include "agent/platform_tag.h"
+#include "bootstrap/platform_tag.h"
 #include "bootstrap/stub_record.h"
 #include "tests/run_helpers.h"
 #include "tests/server_process.h"
