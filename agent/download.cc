@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "agent/agent_paths.h"
 #include "agent/agent_url.h"
@@ -65,14 +66,6 @@ CURLcode setTransferOptions(const CurlLibrary& lib, CURL* curl, const std::strin
   return code;
 }
 
-// A transfer cut short by SIGTERM or SIGHUP is not reported: the process is
-// about to end by that signal.
-bool transferFailed(const CurlLibrary& lib, CURL* curl, const std::string& url, CURLcode code,
-                    ReportFn report) {
-  if (pendingInterrupt() == 0) report(downloadFailure(lib, curl, url, code), true);
-  return false;
-}
-
 }  // namespace
 
 size_t headerCallback(char* line, size_t size, size_t count, void* buffer) {
@@ -102,54 +95,55 @@ bool downloadInstallAgent(const std::string& destPath, ReportFn report) {
   return fetchAgentArchive(installAgentUrl(), destPath, report);
 }
 
-// The two strings' order is the interface every caller already uses.
-// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
-bool fetchAgentArchive(const std::string& url, const std::string& destPath, ReportFn report,
-                       const TransferLimits& limits) {
-  // Closed on every path, and on success closed here, so that a failing close
-  // (a full disk that stdio noticed only then) fails the download.
-  FileHandle dest(fopen(destPath.c_str(), "wb"));
-  if (!dest) {
-    report("Failed to download the TVE with " + std::string(strerror(errno)), true);
-    return false;
-  }
+namespace {
 
-  const CurlLibrary* loaded = curlLibraryFor(url, report);
-  if (loaded == nullptr) return false;
-  const CurlLibrary& lib = *loaded;
+// One agent download: the handle every request of it goes through, and the
+// URL and report its failures go to.
+struct Transfer {
+  const CurlLibrary& lib;
+  CURL* curl;
+  const std::string& url;
+  ReportFn report;
+};
 
+bool requestFailed(const Transfer& transfer, CURLcode code) {
+  transfer.report(downloadFailure(transfer.lib, transfer.curl, transfer.url, code), true);
+  return false;
+}
+
+// A transfer cut short by SIGTERM or SIGHUP is not reported: the process is
+// about to end by that signal.
+bool transferFailed(const Transfer& transfer, CURLcode code) {
+  if (pendingInterrupt() == 0) return requestFailed(transfer, code);
+  return false;
+}
+
+// A handle for url with the options of every request set; empty after
+// reporting why there is none.
+CurlHandle openHandle(const CurlLibrary& lib, const std::string& url,
+                      const TransferLimits& limits, ReportFn report) {
   CurlHandle curl(limits.newHandle != nullptr ? limits.newHandle() : lib.easy_init(),
                   lib.easy_cleanup);
   if (!curl) {
     report(initFailure(url, lib.easy_strerror(CURLE_FAILED_INIT)), true);
-    return false;
+    return curl;
   }
   CURLcode code = lib.easy_setopt(curl.get(), CURLOPT_URL, url.c_str());
   if (code != CURLE_OK) {
     report(initFailure(url, lib.easy_strerror(code)), true);
-    return false;
+    curl.reset();
+    return curl;
   }
   code = setTransferOptions(lib, curl.get(), url, limits);
   if (code != CURLE_OK) {
     report(downloadFailure(lib, curl.get(), url, code), true);
-    return false;
+    curl.reset();
   }
+  return curl;
+}
 
-  // Ask for the headers only: the tag decides whether the body is needed.
-  ValidateString tagLine;
-  lib.easy_setopt(curl.get(), CURLOPT_NOBODY, 1L);
-  lib.easy_setopt(curl.get(), CURLOPT_HEADERFUNCTION,
-                  static_cast<curl_write_callback>(headerCallback));
-  lib.easy_setopt(curl.get(), CURLOPT_HEADERDATA, static_cast<void*>(&tagLine));
-  code = lib.easy_perform(curl.get());
-  if (code != CURLE_OK) return transferFailed(lib, curl.get(), url, code, report);
-
-  long status = 0;
-  code = lib.easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status);
-  if (code != CURLE_OK) {
-    report(downloadFailure(lib, curl.get(), url, code), true);
-    return false;
-  }
+// An HTTP error status ends the download, reported.
+bool statusAccepted(const std::string& url, long status, ReportFn report) {
   if (status == 404) {
     report("Failed to download the TVE Installer from " + url +
                ". The specified URL is not reachable (HTTP code: " + std::to_string(status) + ").",
@@ -162,45 +156,99 @@ bool fetchAgentArchive(const std::string& url, const std::string& destPath, Repo
            true);
     return false;
   }
+  return true;
+}
 
-  const std::string cacheRoot = agentCacheRoot();
-  if (!findCachedAgent().empty() && isValidateStringCurrent(cacheRoot, tagLine)) return true;
+// Asks for the headers only, the tag line among them into *tagLine: the tag
+// decides whether the body is needed.
+bool askForTag(const Transfer& transfer, ValidateString* tagLine) {
+  const CurlLibrary& lib = transfer.lib;
+  lib.easy_setopt(transfer.curl, CURLOPT_NOBODY, 1L);
+  lib.easy_setopt(transfer.curl, CURLOPT_HEADERFUNCTION,
+                  static_cast<curl_write_callback>(headerCallback));
+  lib.easy_setopt(transfer.curl, CURLOPT_HEADERDATA, static_cast<void*>(tagLine));
+  CURLcode code = lib.easy_perform(transfer.curl);
+  if (code != CURLE_OK) return transferFailed(transfer, code);
 
-  removeTreeIfExists(cacheRoot + kAgentDirName);
-  lib.easy_setopt(curl.get(), CURLOPT_NOBODY, 0L);
-  lib.easy_setopt(curl.get(), CURLOPT_HTTPGET, 1L);
-  lib.easy_setopt(curl.get(), CURLOPT_HEADERFUNCTION, static_cast<curl_write_callback>(nullptr));
-  lib.easy_setopt(curl.get(), CURLOPT_HEADERDATA, static_cast<void*>(nullptr));
-  code = lib.easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION,
-                         static_cast<curl_write_callback>(writeCallback));
+  long status = 0;
+  code = lib.easy_getinfo(transfer.curl, CURLINFO_RESPONSE_CODE, &status);
+  if (code != CURLE_OK) return requestFailed(transfer, code);
+  return statusAccepted(transfer.url, status, transfer.report);
+}
+
+// The cached agent is kept only when the server still sends the tag stored
+// with it.
+bool cachedAgentIsCurrent(const std::string& cacheRoot, const ValidateString& tagLine) {
+  return !findCachedAgent().empty() && isValidateStringCurrent(cacheRoot, tagLine);
+}
+
+// Written as it stands, without a line end: whatever is reported next
+// continues the line.
+void reportUnfinishedLine(const std::string& message) {
+  fwrite(message.data(), 1, message.size(), stderr);
+  fflush(stderr);
+}
+
+// GETs the archive into dest, which is closed on every path; on success
+// here, so that a failing close (a full disk that stdio noticed only then)
+// fails the download.
+bool downloadArchive(const Transfer& transfer, FileHandle dest) {
+  const CurlLibrary& lib = transfer.lib;
+  CURL* curl = transfer.curl;
+  lib.easy_setopt(curl, CURLOPT_NOBODY, 0L);
+  lib.easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+  lib.easy_setopt(curl, CURLOPT_HEADERFUNCTION, static_cast<curl_write_callback>(nullptr));
+  lib.easy_setopt(curl, CURLOPT_HEADERDATA, static_cast<void*>(nullptr));
+  CURLcode code = lib.easy_setopt(curl, CURLOPT_WRITEFUNCTION,
+                                  static_cast<curl_write_callback>(writeCallback));
   if (code != CURLE_OK) {
-    // Written as it stands, without a line end: whatever is reported next continues the line.
-    const std::string message = "Failed to initialize CURL library to download the TVE Installer from " +
-                                url + " Error: " + lib.easy_strerror(code);
-    fwrite(message.data(), 1, message.size(), stderr);
-    fflush(stderr);
+    reportUnfinishedLine("Failed to initialize CURL library to download the TVE Installer from " +
+                         transfer.url + " Error: " + lib.easy_strerror(code));
     return false;
   }
-  code = lib.easy_setopt(curl.get(), CURLOPT_WRITEDATA, static_cast<void*>(dest.get()));
-  if (code != CURLE_OK) {
-    report(downloadFailure(lib, curl.get(), url, code), true);
-    return false;
-  }
+  code = lib.easy_setopt(curl, CURLOPT_WRITEDATA, static_cast<void*>(dest.get()));
+  if (code != CURLE_OK) return requestFailed(transfer, code);
   // With a HEADERDATA but no header function, libcurl would write the headers into the archive.
-  lib.easy_setopt(curl.get(), CURLOPT_HEADERDATA, static_cast<void*>(nullptr));
-  code = lib.easy_perform(curl.get());
-  if (code != CURLE_OK) return transferFailed(lib, curl.get(), url, code, report);
+  lib.easy_setopt(curl, CURLOPT_HEADERDATA, static_cast<void*>(nullptr));
+  code = lib.easy_perform(curl);
+  if (code != CURLE_OK) return transferFailed(transfer, code);
   if (fclose(dest.release()) != 0) {
-    report(downloadFailure(url, strerror(errno)), true);
+    transfer.report(downloadFailure(transfer.url, strerror(errno)), true);
     return false;
   }
+  return true;
+}
+
+}  // namespace
+
+// The two strings' order is the interface every caller already uses.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
+bool fetchAgentArchive(const std::string& url, const std::string& destPath, ReportFn report,
+                       const TransferLimits& limits) {
+  FileHandle dest(fopen(destPath.c_str(), "wb"));
+  if (!dest) {
+    report("Failed to download the TVE with " + std::string(strerror(errno)), true);
+    return false;
+  }
+  const CurlLibrary* lib = curlLibraryFor(url, report);
+  if (lib == nullptr) return false;
+  CurlHandle curl = openHandle(*lib, url, limits, report);
+  if (!curl) return false;
+  const Transfer transfer{*lib, curl.get(), url, report};
+
+  ValidateString tagLine;
+  if (!askForTag(transfer, &tagLine)) return false;
+  const std::string cacheRoot = agentCacheRoot();
+  if (cachedAgentIsCurrent(cacheRoot, tagLine)) return true;
+  // The stale agent goes before its replacement comes.
+  removeTreeIfExists(cacheRoot + kAgentDirName);
+  if (!downloadArchive(transfer, std::move(dest))) return false;
   // Nothing of a download is trusted before its signature is checked: not its
   // tag, not its contents.
-  if (!verifyAgentArchive(lib, curl.get(), url, destPath, cacheRoot, report)) {
+  if (!verifyAgentArchive(*lib, curl.get(), url, destPath, cacheRoot, report)) {
     unlink(destPath.c_str());
     return false;
   }
-
   curl.reset();
   writeValidateString(cacheRoot, tagLine);
   return true;
