@@ -31,7 +31,7 @@ int fail(const std::string& message) {
 std::string defaultBootstrap(const Arch& arch, bool keyed, std::string* tried) {
   std::string self = executablePath();
   const std::string dir = self.substr(0, self.rfind('/') + 1);
-  for (const std::string& relative : keyed ? arch.keyedStubsBesidePack : arch.stubsBesidePack) {
+  for (const std::string& relative : stubsBesidePack(arch, keyed)) {
     std::string candidate = dir + relative;
     struct stat status;
     StubFile stub;

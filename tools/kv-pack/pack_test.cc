@@ -12,6 +12,7 @@
 
 #include "bootstrap/platform_tag.h"
 #include "bootstrap/stub_record.h"
+#include "tools/kv-pack/arch.h"
 #include "tests/run_helpers.h"
 #include "tests/server_process.h"
 #include "tests/test_util.h"
@@ -1111,6 +1112,27 @@ TEST_F(PackTest, HelpTellsEveryOptionAndRule) {
   for (const char* word : {"--bootstrap", "--bundle", "--agent", "--level", "-o", "--info",
                            "SOURCE_DATE_EPOCH", "InstallAgent_", "Exit status"})
     EXPECT_NE(std::string::npos, help.out.find(word)) << word;
+  // The help is written by hand; the table of architectures is what kv-pack
+  // does. Every architecture and every place its stubs are looked for must be
+  // in the text (keyed stubs by what sets their names apart).
+  const size_t arch = help.out.find("\n  --arch ARCH");
+  const size_t bootstrap = help.out.find("\n  --bootstrap FILE");
+  const size_t bundle = help.out.find("\n  --bundle DIR|ZIP");
+  ASSERT_LT(arch, bootstrap);
+  ASSERT_LT(bootstrap, bundle);
+  const std::string archText = help.out.substr(arch, bootstrap - arch);
+  const std::string stubsText = help.out.substr(bootstrap, bundle - bootstrap);
+  const std::string kStubPrefix = "kv-bootstrap";
+  for (const Arch& each : allArches()) {
+    SCOPED_TRACE(each.name);
+    EXPECT_NE(std::string::npos, archText.find(each.name)) << archText;
+    for (const std::string& text :
+         {std::string(each.stubName), std::string(each.stubBuildDir) + "/",
+          std::string(each.keyedStubBuildDir) + "/",
+          std::string(each.keyedStubName).substr(kStubPrefix.size())})
+      EXPECT_NE(std::string::npos, stubsText.find(text)) << text;
+  }
+  EXPECT_NE(std::string::npos, archText.find(std::string(defaultArch().name) + " (the default)"));
 }
 
 }  // namespace
