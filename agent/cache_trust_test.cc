@@ -9,8 +9,6 @@
 
 namespace {
 
-const char kCacheRel[] = "/.korvex/installagent/V7031c/tux64le/";
-
 std::string untrusted(const std::string& path, const std::string& problem, const std::string& owner) {
   return "The install agent cache cannot be trusted: " + path + " " + problem + " (owner: " + owner +
          ", you are user 0 (root)). Have it removed, or set HOME to a directory of your own.";
@@ -23,7 +21,7 @@ std::string untrusted(const std::string& path, const std::string& problem, const
 TEST(UntrustedCacheReason, EveryLevelAndEveryFileUsedMustBeOwnAndPrivate) {
   ScopedTempDir tmp;
   const std::string home = tmp / "home";
-  const std::string root = home + kCacheRel;
+  const std::string root = agentCacheBaseFor(home);
   ScopedEnv homeVariable("HOME", home);
   struct {
     const char* change;  // shell commands run in the cache root of a sound cache
@@ -34,7 +32,7 @@ TEST(UntrustedCacheReason, EveryLevelAndEveryFileUsedMustBeOwnAndPrivate) {
       {"chmod 0777 ../../../.. && chown 65534 ../../../..", ""},  // HOME itself is the user's affair
       {"chmod 0755 . installagent && chmod 0644 .validatestring", ""},
       {"chown 65534 ../../..", untrusted(home + "/.korvex", "belongs to another user", "user 65534 (nobody)")},
-      {"chmod 0777 .", untrusted(home + "/.korvex/installagent/V7031c/tux64le", "can be written by other users",
+      {"chmod 0777 .", untrusted(root.substr(0, root.size() - 1), "can be written by other users",
                                  "user 0 (root)")},
       {"chmod 0620 .validatestring",
        untrusted(root + "/.validatestring", "can be written by other users", "user 0 (root)")},

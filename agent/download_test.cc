@@ -86,7 +86,7 @@ class DownloadTest : public testing::Test {
   }
   void TearDown() override { gReported.clear(); }
 
-  std::string cacheRoot() const { return tmp_ / "home/.korvex/installagent/V7031c/tux64le/"; }
+  std::string cacheRoot() const { return agentCacheBaseFor(tmp_ / "home"); }
   std::string dest() const { return tmp_ / "payload/InstallAgent.zip"; }
   std::string storedTag() const { return readFile(cacheRoot() + ".validatestring"); }
   bool hasStoredTag() const { return fileExists(cacheRoot() + ".validatestring"); }

@@ -548,7 +548,7 @@ TEST_F(AgentSourceTest, RedirectsKeepOrRaiseTheAgentUrlsTls) {
 // time and size: each URL keeps a cache of its own, and a run pointed
 // elsewhere by the environment leaves the package's own cache as it was.
 TEST_F(AgentSourceTest, EachAgentUrlKeepsItsOwnCache) {
-  const std::string file = "/pi_install_agent_pi_V7031c_tux64le";
+  const std::string file = agentFileFor();
   for (const char* vendor : {"a", "b"}) {
     // Stored uncompressed, so that scripts of one length give archives of one size.
     const std::string served = www() + "/" + vendor + file;
