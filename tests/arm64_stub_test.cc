@@ -28,7 +28,7 @@ const char kArmPlatform[] = "tuxarm64le";
 class Arm64StubTest : public testing::Test {
  protected:
   Arm64StubTest()
-      : nginx_(www(), {"", "",
+      : nginx_(www(tmp_), {"", "",
                        "if ($http_user_agent != \"kv-bootstrap/" KV_STUB_VERSION " (" +
                            std::string(kArmPlatform) + ")\") { return 403; }\n"}) {}
 
@@ -45,11 +45,6 @@ class Arm64StubTest : public testing::Test {
 
   static std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
 
-  std::string www() const {
-    std::string dir = tmp_ / "www";
-    mkdir(dir.c_str(), 0755);
-    return dir;
-  }
 
   // An arm64 package made by kv-pack with the aarch64 stub.
   std::string armPackage(const std::string& name, const std::string& agentZip) {
@@ -126,8 +121,8 @@ TEST_F(Arm64StubTest, PackageWithItsAgentInstalls) {
 TEST_F(Arm64StubTest, DownloadedAgentIsCachedUnderItsOwnPlatform) {
   const std::string file = "/arm" + agentFileFor(kArmPlatform);
   makeAgentZip(tmp_ / "served.zip", probeAgentScript(tmp_ / "served.record"));
-  shellOrDie("mkdir " + www() + "/arm && mv " + (tmp_ / "served.zip") + " " + www() + file +
-             " && minisign -S -s " KV_TEST_KEY_DIR "/agent.key -m " + www() + file + " >/dev/null");
+  shellOrDie("mkdir " + www(tmp_) + "/arm && mv " + (tmp_ / "served.zip") + " " + www(tmp_) + file +
+             " && minisign -S -s " KV_TEST_KEY_DIR "/agent.key -m " + www(tmp_) + file + " >/dev/null");
   PackageSpec spec{tmp_ / "fetching.run", {{"a.txt", "a\n"}}, "", KV_STUB_KEYED_AARCH64_BIN, "aarch64",
                    nginx_.url("/arm")};
   spec.agentKey = KV_TEST_KEY_DIR "/agent.pub";

@@ -111,6 +111,20 @@ void ScriptServer::writeRoutes() const {
     ADD_FAILURE() << "cannot put the routes in place";
 }
 
+ScriptedResponse answer(int status, std::vector<std::pair<std::string, std::string>> headers,
+                        const std::string& body, ScriptedResponse::Stall stall) {
+  ScriptedResponse response;
+  response.status = status;
+  response.headers = std::move(headers);
+  response.body = body;
+  response.stall = stall;
+  return response;
+}
+
+bool ScriptServer::waitForRequest(int timeoutMs) const {
+  return waitUntil([this] { return !requests().empty(); }, timeoutMs);
+}
+
 std::vector<std::string> ScriptServer::requests() const {
   std::vector<std::string> result;
   std::istringstream log(readFile(dir_ / "requests.log"));

@@ -373,6 +373,12 @@ void makePackage(const PackageSpec& recipe) {
   ASSERT_EQ(0, result.exitCode) << result.err;
 }
 
+std::string www(const ScopedTempDir& tmp) {
+  const std::string dir = tmp / "www";
+  mkdir(dir.c_str(), 0755);
+  return dir;
+}
+
 std::string agentFileFor(const std::string& platform) {
   return "/pi_install_agent_pi_V7031c_" + platform;
 }

@@ -26,6 +26,10 @@ class ScopedTempDir {
   std::string path_;
 };
 
+/// The directory a test's nginx serves, tmp/www, made on first use: the
+/// server starts in a fixture's constructor, before any test body runs.
+std::string www(const ScopedTempDir& tmp);
+
 /// Sets (or, given nullopt, unsets) an environment variable for one scope and
 /// restores it.
 class ScopedEnv {
