@@ -149,7 +149,7 @@ TEST_F(InterruptedRunTest, InterruptDuringTheDownloadCleansUp) {
 // the bootstrap alone or to the whole group, ends it at once.
 TEST_F(InterruptedRunTest, InterruptDuringAConnectThatNothingAnswersCleansUp) {
   makePackage({tmp_ / "setup.run", {{"a.txt", "a\n"}}, "", ""});
-  const std::string url = "http://127.0.0.1:" + std::to_string(kDroppedPort) + "/agent";
+  const std::string url = droppedAgentUrl();
   for (int signo : {SIGTERM, SIGINT}) {
     SCOPED_TRACE(strsignal(signo));
     int pid = start(tmp_ / "setup.run", url, "", true);

@@ -52,6 +52,7 @@ int whyDirectoryMissing(const std::string& path) {
   return isDirectory(path) ? 0 : ENOTDIR;
 }
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): a path and its text, told apart by name
 bool replaceFileContents(const std::string& path, const std::string& contents) {
   std::string temp = path + ".XXXXXX";
   const int fd = mkstemp(&temp[0]);

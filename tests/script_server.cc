@@ -68,12 +68,7 @@ ScriptServer::ScriptServer() {
                                dir_ / "server.out");
   // The server binds port 0 itself and tells which port it got, so no other
   // process can take it in between.
-  bool listening = pid > 0 &&
-                   waitUntil([&] { return !serverProcessRunning(pid) || fileExists(portFile); },
-                             kStartTimeoutMs) &&
-                   serverProcessRunning(pid);
-  if (!listening) {
-    stopServerProcess(pid);
+  if (!waitUntilServing(pid, [&] { return fileExists(portFile); }, kStartTimeoutMs)) {
     ADD_FAILURE() << "the script server did not start:\n" << readFile(dir_ / "server.out");
     return;
   }
