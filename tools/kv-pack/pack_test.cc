@@ -739,6 +739,37 @@ TEST_F(PackTest, FindsTheBootstrapBesideItself) {
   }
 }
 
+// A package whose agent comes over plain http is made, with a warning,
+// unless the agent is signed or the server is on the machine itself.
+TEST_F(PackTest, PlainHttpAgentUrlIsPackedWithAWarning) {
+  const std::string bundle = makeBundleDir("b");
+  struct {
+    std::string url;
+    bool keyed;
+    bool warned;
+  } cases[] = {
+      {"http://agents.example.org", false, true},
+      {"HTTP://agents.example.org/dir", false, true},
+      {"https://agents.example.org", false, false},
+      {"http://agents.example.org", true, false},
+      {"http://localhost:8080", false, false},
+      {"http://127.0.0.1:9", false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.url + (c.keyed ? " with a key" : ""));
+    std::vector<std::string> args = {"--bundle", bundle, "-o", dir_ / "out.run", "--agent-url", c.url};
+    if (c.keyed) args.insert(args.end(), {"--bootstrap", KV_KEYED_BOOTSTRAP_BIN, "--agent-key", kTestKeyFile});
+    else args.insert(args.end(), {"--bootstrap", bootstrapBinary()});
+    ProcessResult packed = pack(args);
+    EXPECT_EQ(0, packed.exitCode) << packed.err;
+    EXPECT_EQ(c.warned ? "kv-pack: warning: --agent-url " + c.url +
+                             " is plain http: anyone on the network path can replace the agent; "
+                             "prefer https://, or sign agents and give --agent-key\n"
+                       : "",
+              packed.err);
+  }
+}
+
 // zip runs in the bundle directory (or in kv-pack's copy of it), kv-pack
 // itself stays where it was started: paths relative to there, the agent's
 // and the output's, are used again after the bundle is zipped.
