@@ -5,10 +5,10 @@
 #include <cstring>
 
 #include "agent/agent_url.h"
-#include "agent/platform_tag.h"
 #include "agent/signature_check.h"
 #include "bootstrap/package_layout.h"
 #include "bootstrap/paths.h"
+#include "bootstrap/platform_tag.h"
 #include "bootstrap/stream_handles.h"
 #include "bootstrap/stub_record.h"
 

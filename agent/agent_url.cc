@@ -18,6 +18,8 @@ size_t httpPrefixLength(const char* url) {
 
 }  // namespace
 
+bool isHttpsUrl(const std::string& url) { return strncasecmp(url.c_str(), "https://", 8) == 0; }
+
 const char* agentBaseUrlProblem(const char* url) {
   for (const char* c = url; *c != '\0'; ++c) {
     const auto byte = static_cast<unsigned char>(*c);

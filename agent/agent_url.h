@@ -9,6 +9,10 @@
 /// no host", ...); nullptr when it can.
 const char* agentBaseUrlProblem(const char* url);
 
+/// True for an https:// URL (in any letter case): the redirects it may take
+/// and the proxy variables that apply differ from an http:// one's.
+bool isHttpsUrl(const std::string& url);
+
 /// The host of an http(s) URL, in lower case, without user, port or brackets.
 std::string urlHost(const std::string& url);
 

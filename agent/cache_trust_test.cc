@@ -10,8 +10,6 @@
 
 namespace {
 
-const char kCacheRel[] = "/.korvex/installagent/V7031c/tux64le/";
-
 std::string untrusted(const std::string& path, const std::string& problem, const std::string& owner) {
   return "The install agent cache cannot be trusted: " + path + " " + problem + " (owner: " + owner +
          ", you are " + thisUserText() + "). Have it removed, or set HOME to a directory of your own.";
@@ -21,7 +19,7 @@ std::string untrusted(const std::string& path, const std::string& problem, const
 // root and gives `givenAway` (relative to the root; none when empty) to
 // another user.
 void soundCacheChanged(const std::string& home, const std::string& change, const std::string& givenAway = "") {
-  const std::string root = home + kCacheRel;
+  const std::string root = agentCacheBaseFor(home);
   shellOrDie("rm -rf " + home + " && mkdir -m 0700 -p " + root + "installagent && cd " + root +
              " && touch .lock .validatestring && chmod 0600 .lock .validatestring && "
              "touch installagent/install && chmod 0755 installagent/install && " + change);
@@ -37,7 +35,7 @@ void soundCacheChanged(const std::string& home, const std::string& change, const
 TEST(UntrustedCacheReason, EveryLevelAndEveryFileUsedMustBePrivate) {
   ScopedTempDir tmp;
   const std::string home = tmp / "home";
-  const std::string root = home + kCacheRel;
+  const std::string root = agentCacheBaseFor(home);
   ScopedEnv homeVariable("HOME", home);
   struct {
     const char* change;  // shell commands run in the cache root of a sound cache
@@ -46,7 +44,7 @@ TEST(UntrustedCacheReason, EveryLevelAndEveryFileUsedMustBePrivate) {
       {"true", ""},
       {"rm -rf ../../../../.korvex", ""},
       {"chmod 0755 . installagent && chmod 0644 .validatestring", ""},
-      {"chmod 0777 .", untrusted(home + "/.korvex/installagent/V7031c/tux64le", "can be written by other users",
+      {"chmod 0777 .", untrusted(root.substr(0, root.size() - 1), "can be written by other users",
                                  thisUserText())},
       {"chmod 0620 .validatestring",
        untrusted(root + "/.validatestring", "can be written by other users", thisUserText())},
@@ -67,7 +65,7 @@ TEST(UntrustedCacheReason, EveryLevelAndEveryFileUsedMustBeOwn) {
   SKIP_WITHOUT_OTHER_USER();
   ScopedTempDir tmp;
   const std::string home = tmp / "home";
-  const std::string root = home + kCacheRel;
+  const std::string root = agentCacheBaseFor(home);
   ScopedEnv homeVariable("HOME", home);
   const std::string other = userText(otherUser().uid);
   struct {

@@ -31,13 +31,6 @@ struct TransferLimits {
 /// cannot be loaded.
 const CurlLibrary* curlLibraryFor(const std::string& url, ReportFn report);
 
-/// Why a transfer from url on the handle failed with code, for the user:
-/// libcurl's text; for a redirect the handle refused, which protocol the
-/// server redirected to and what is allowed instead; for a connection that
-/// nothing answered in time, the host (and the proxy, when one is set).
-std::string transferFailureReason(const CurlLibrary& lib, CURL* curl, const std::string& url,
-                                  CURLcode code);
-
 /// Fetches the agent archive from installAgentUrl() (agent_paths.h). See
 /// fetchAgentArchive().
 bool downloadInstallAgent(const std::string& destPath, ReportFn report);

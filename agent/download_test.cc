@@ -21,8 +21,8 @@
 #include <gtest/gtest.h>
 
 #include "agent/agent_paths.h"
-#include "agent/platform_tag.h"
 #include "bootstrap/interrupt.h"
+#include "bootstrap/platform_tag.h"
 #include "tests/nginx_server.h"
 #include "tests/proxy_server.h"
 #include "tests/run_helpers.h"
@@ -86,7 +86,7 @@ class DownloadTest : public testing::Test {
   }
   void TearDown() override { gReported.clear(); }
 
-  std::string cacheRoot() const { return tmp_ / "home/.korvex/installagent/V7031c/tux64le/"; }
+  std::string cacheRoot() const { return agentCacheBaseFor(tmp_ / "home"); }
   std::string dest() const { return tmp_ / "payload/InstallAgent.zip"; }
   std::string storedTag() const { return readFile(cacheRoot() + ".validatestring"); }
   bool hasStoredTag() const { return fileExists(cacheRoot() + ".validatestring"); }
@@ -119,7 +119,7 @@ std::string userAgent() { return std::string("kv-bootstrap/") + KV_STUB_VERSION 
 class DownloadNginxTest : public DownloadTest {
  protected:
   DownloadNginxTest()
-      : nginx_(www(), {"", "",
+      : nginx_(www(tmp_), {"", "",
                        "if ($http_user_agent != \"" + userAgent() +
                            "\") { return 403; }\n"}) {}
   void SetUp() override {
@@ -127,19 +127,15 @@ class DownloadNginxTest : public DownloadTest {
     ASSERT_TRUE(nginx_.started());
   }
 
-  std::string www() const {
-    mkdir((tmp_ / "www").c_str(), 0700);
-    return tmp_ / "www";
-  }
   // Replaces the served file as a vendor's upload would; a new file time
   // gives nginx a new tag even when the size happens to be the same.
   void serve(const std::string& contents, time_t modified) {
-    writeFile(www() + "/agent.new", contents);
+    writeFile(www(tmp_) + "/agent.new", contents);
     struct timeval times[2] = {{modified, 0}, {modified, 0}};
-    utimes((www() + "/agent.new").c_str(), times);
-    rename((www() + "/agent.new").c_str(), (www() + "/agent").c_str());
+    utimes((www(tmp_) + "/agent.new").c_str(), times);
+    rename((www(tmp_) + "/agent.new").c_str(), (www(tmp_) + "/agent").c_str());
   }
-  std::string tagLine() const { return "ETag: " + NginxServer::expectedETag(www() + "/agent") + "\r"; }
+  std::string tagLine() const { return "ETag: " + NginxServer::expectedETag(www(tmp_) + "/agent") + "\r"; }
 
   NginxServer nginx_;
 };
@@ -151,16 +147,6 @@ class DownloadScriptTest : public DownloadTest {
     ASSERT_TRUE(server_.started());
   }
 
-  static ScriptedResponse answer(int status, std::vector<std::pair<std::string, std::string>> headers,
-                                 const std::string& body = "",
-                                 ScriptedResponse::Stall stall = ScriptedResponse::kNoStall) {
-    ScriptedResponse response;
-    response.status = status;
-    response.headers = std::move(headers);
-    response.body = body;
-    response.stall = stall;
-    return response;
-  }
 
   ScriptServer server_;
 };
@@ -575,7 +561,7 @@ TEST_F(DownloadScriptTest, FailuresBeforeAnyRequest) {
 }
 
 TEST_F(DownloadScriptTest, TerminationSignalEndsTheTransferWithoutAMessage) {
-  server_.setRoute("/agent", answer(200, {}, "", ScriptedResponse::kStallBeforeAnswer));
+  server_.setRoute("/agent", stalledAnswer());
   const int caught[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
   struct sigaction old[4];
   for (int i = 0; i < 4; ++i) sigaction(caught[i], nullptr, &old[i]);

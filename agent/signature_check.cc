@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <array>
 #include <cstdint>
@@ -12,9 +11,10 @@
 
 #include <sodium.h>
 
-#include "agent/download.h"
 #include "agent/minisig.h"
 #include "agent/signing_time.h"
+#include "agent/transfer_failure.h"
+#include "bootstrap/file_descriptor.h"
 #include "bootstrap/interrupt.h"
 #include "bootstrap/stream_handles.h"
 #include "bootstrap/stub_record.h"
@@ -59,17 +59,14 @@ bool hashFile(const std::string& path, std::array<uint8_t, crypto_generichash_BY
 class MappedFile {
  public:
   explicit MappedFile(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return;
     struct stat info {};
-    if (fstat(fd, &info) == 0) {
-      size_ = static_cast<size_t>(info.st_size);
-      // mmap refuses an empty range; an empty file is a valid (empty) message.
-      void* data = size_ == 0 ? nullptr : mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
-      ok_ = size_ == 0 || data != MAP_FAILED;
-      if (size_ > 0 && ok_) data_ = static_cast<const unsigned char*>(data);
-    }
-    close(fd);
+    const UniqueFd fd = openForReading(path, &info);
+    if (!fd.valid()) return;
+    size_ = static_cast<size_t>(info.st_size);
+    // mmap refuses an empty range; an empty file is a valid (empty) message.
+    void* data = size_ == 0 ? nullptr : mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd.get(), 0);
+    ok_ = size_ == 0 || data != MAP_FAILED;
+    if (size_ > 0 && ok_) data_ = static_cast<const unsigned char*>(data);
   }
   ~MappedFile() {
     if (data_ != nullptr) munmap(const_cast<unsigned char*>(data_), size_);

@@ -35,7 +35,7 @@ class SignedAgentTest : public testing::Test {
   // a closed port over ftp. Requests without a User-Agent are refused, so the
   // signature's request must carry one as well.
   SignedAgentTest()
-      : nginx_(www(), {"", "",
+      : nginx_(www(tmp_), {"", "",
                        std::string(kRefuseRequestsWithoutUserAgent) +
                        "location = /redirected/agent { alias " + agentPath() + "; }\n"
                        "location = /redirected/agent.minisig { return 302 " +
@@ -46,12 +46,7 @@ class SignedAgentTest : public testing::Test {
     ASSERT_TRUE(fileExists(keyedBootstrap())) << keyedBootstrap();
   }
 
-  std::string www() const {
-    std::string dir = tmp_ / "www";
-    mkdir(dir.c_str(), 0755);
-    return dir;
-  }
-  std::string agentPath() const { return www() + "/agent"; }
+  std::string agentPath() const { return www(tmp_) + "/agent"; }
   std::string signaturePath() const { return agentPath() + ".minisig"; }
   std::string agentUrl() const { return nginx_.url("/agent"); }
   std::string record() const { return tmp_ / "argv"; }

@@ -133,17 +133,13 @@ TEST_F(InterruptedRunTest, SignalTheCallerLeftIgnoredEndsNothing) {
 TEST_F(InterruptedRunTest, InterruptDuringTheDownloadCleansUp) {
   ScriptServer server;
   ASSERT_TRUE(server.started());
-  ScriptedResponse stalled;
-  stalled.stall = ScriptedResponse::kStallBeforeAnswer;
-  server.setRoute("/agent", stalled);
+  server.setRoute("/agent", stalledAnswer());
   makePackage({tmp_ / "setup.run", {{"a.txt", "a\n"}}, "", ""});
   for (int signo : {SIGINT, SIGQUIT}) {
     SCOPED_TRACE(strsignal(signo));
     server.clearRequests();
     int pid = start(tmp_ / "setup.run", server.url("/agent"));
-    for (int i = 0; i < 3000 && server.requests().empty(); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_FALSE(server.requests().empty()) << "never saw the request";
+    ASSERT_TRUE(server.waitForRequest()) << "never saw the request";
     kill(-pid, signo);
     expectCleanEndBy(signo, waitProcess(pid));
   }
@@ -153,7 +149,7 @@ TEST_F(InterruptedRunTest, InterruptDuringTheDownloadCleansUp) {
 // the bootstrap alone or to the whole group, ends it at once.
 TEST_F(InterruptedRunTest, InterruptDuringAConnectThatNothingAnswersCleansUp) {
   makePackage({tmp_ / "setup.run", {{"a.txt", "a\n"}}, "", ""});
-  const std::string url = "http://127.0.0.1:" + std::to_string(kDroppedPort) + "/agent";
+  const std::string url = droppedAgentUrl();
   for (int signo : {SIGTERM, SIGINT}) {
     SCOPED_TRACE(strsignal(signo));
     int pid = start(tmp_ / "setup.run", url, "", true);

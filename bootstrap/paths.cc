@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "bootstrap/file_descriptor.h"
 #include "bootstrap/shell.h"
 
 bool pathExists(const std::string& path) {
@@ -51,19 +52,14 @@ int whyDirectoryMissing(const std::string& path) {
   return isDirectory(path) ? 0 : ENOTDIR;
 }
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): a path and its text, told apart by name
 bool replaceFileContents(const std::string& path, const std::string& contents) {
   std::string temp = path + ".XXXXXX";
   const int fd = mkstemp(&temp[0]);
   if (fd < 0) return false;
-  size_t written = 0;
-  while (written < contents.size()) {
-    const ssize_t put = write(fd, contents.data() + written, contents.size() - written);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) break;
-    written += static_cast<size_t>(put);
-  }
+  const bool written = writeFully(fd, contents.data(), contents.size());
   const bool closed = close(fd) == 0;
-  if (written == contents.size() && closed && rename(temp.c_str(), path.c_str()) == 0) return true;
+  if (written && closed && rename(temp.c_str(), path.c_str()) == 0) return true;
   unlink(temp.c_str());
   return false;
 }

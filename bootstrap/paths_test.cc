@@ -1,5 +1,7 @@
 #include "bootstrap/paths.h"
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <climits>
 #include <sys/stat.h>
@@ -8,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "bootstrap/executable_path.h"
+#include "bootstrap/file_descriptor.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -69,4 +72,17 @@ TEST(RemoveTreeIfExists, RemovesPathsThatNeedQuoting) {
   }
   EXPECT_TRUE(listDir(tmp.path()).empty());
   removeTreeIfExists(tmp / "missing");  // nothing to do, nothing to fail
+}
+
+// A cache file, a package or a command's last words written only in part
+// must not count as written: the device says the disk is full.
+TEST(WriteFully, FailedWriteIsReportedWithItsReason) {
+  UniqueFd full(open("/dev/full", O_WRONLY | O_CLOEXEC));
+  ASSERT_TRUE(full.valid());
+  errno = 0;
+  EXPECT_FALSE(writeFully(full.get(), "tag", 3));
+  EXPECT_EQ(ENOSPC, errno);
+  UniqueFd null(open("/dev/null", O_WRONLY | O_CLOEXEC));
+  ASSERT_TRUE(null.valid());
+  EXPECT_TRUE(writeFully(null.get(), "tag", 3));
 }

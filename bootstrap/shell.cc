@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "bootstrap/file_descriptor.h"
 #include "bootstrap/interrupt.h"
 #include "bootstrap/spawn_actions.h"
 
@@ -74,12 +75,7 @@ bool relayToStderr(int fd) {
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return lineOpen;
     lineOpen = buffer[got - 1] != '\n';
-    for (ssize_t done = 0; stderrOpen && done < got;) {
-      ssize_t put = write(STDERR_FILENO, buffer + done, static_cast<size_t>(got - done));
-      if (put < 0 && errno == EINTR) continue;
-      if (put < 0) stderrOpen = false;
-      else done += put;
-    }
+    if (stderrOpen) stderrOpen = writeFully(STDERR_FILENO, buffer, static_cast<size_t>(got));
   }
 }
 
@@ -132,11 +128,4 @@ int runShellCommandOnOwnLines(const std::string& command, CommandInput input) {
     static_cast<void>(ignored);
   }
   return noteInterruptedChild(status);
-}
-
-ChildOutcome ChildOutcome::fromWaitStatus(int status) {
-  if (status == -1) return {kNotStarted, 0};
-  if (WIFEXITED(status)) return {kExited, WEXITSTATUS(status)};
-  if (WIFSIGNALED(status)) return {kSignaled, WTERMSIG(status)};
-  return {kNotStarted, 0};
 }

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <string>
 
+#include "bootstrap/child_outcome.h"
+
 /// Makes a text safe to put into a shell command line as exactly one word.
 /// Plain paths come back unchanged, texts whose only other characters are
 /// blanks or tabs get double quotes, anything else single quotes.
@@ -30,14 +32,5 @@ enum class CommandInput { kInherited, kNone };
 /// neither ask the user nor swallow input meant for a later program. -1 also
 /// when a step of setting up its input and output fails: it is then not run.
 int runShellCommandOnOwnLines(const std::string& command, CommandInput input);
-
-/// How a child ended, decoded from a wait status in one place.
-struct ChildOutcome {
-  enum Kind { kExited, kSignaled, kNotStarted } kind;
-  int value;  ///< the exit code, or the signal number
-
-  static ChildOutcome fromWaitStatus(int status);
-  bool exitedWith(int code) const { return kind == kExited && value == code; }
-};
 
 #endif  // KV_BOOTSTRAP_SHELL_H_

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "agent/platform_tag.h"
+#include "bootstrap/platform_tag.h"
 
 #if !defined(KV_VERSION) || !defined(KV_RECORD_AGENT_BASE_URL) || \
     !defined(KV_RECORD_AGENT_KEY) || !defined(KV_RECORD_SIGNATURE_CHECK)

@@ -100,17 +100,46 @@ function(kv_add_portable_pack out_dir arch)
     VERBATIM)
 endfunction()
 
+# Every shipped stub, one entry each: the variable that names its file, the
+# build directory it is made in, its architecture, whether it is keyed, and
+# the name the install rules give it in lib/kv-bootstrap/. kv-pack looks for
+# the same directories and names (the table in tools/kv-pack/arch.cc).
+set(kv_shipped_stubs
+  "KV_STUB|stub|x86-64|OFF|kv-bootstrap"
+  "KV_STUB_KEYED|stub-keyed|x86-64|ON|kv-bootstrap-keyed"
+  "KV_STUB_AARCH64|stub-aarch64|aarch64|OFF|kv-bootstrap-aarch64"
+  "KV_STUB_KEYED_AARCH64|stub-keyed-aarch64|aarch64|ON|kv-bootstrap-keyed-aarch64")
+
+# Splits an entry of kv_shipped_stubs into the variables PREFIX_var, _dir,
+# _arch, _keyed and _name.
+function(kv_shipped_stub_fields entry prefix)
+  string(REPLACE "|" ";" fields "${entry}")
+  list(GET fields 0 var)
+  list(GET fields 1 dir)
+  list(GET fields 2 arch)
+  list(GET fields 3 keyed)
+  list(GET fields 4 name)
+  foreach(field var dir arch keyed name)
+    set(${prefix}_${field} "${${field}}" PARENT_SCOPE)
+  endforeach()
+endfunction()
+
 if(KV_OUTER_STUB_BUILD)
-  set(KV_STUB ${CMAKE_BINARY_DIR}/stub/kv-bootstrap)
-  set(KV_STUB_KEYED ${CMAKE_BINARY_DIR}/stub-keyed/kv-bootstrap)
-  kv_add_shipped_stub(${CMAKE_BINARY_DIR}/stub kv-bootstrap OFF x86-64)
-  kv_add_shipped_stub(${CMAKE_BINARY_DIR}/stub-keyed kv-bootstrap-keyed ON x86-64)
-  add_custom_target(kv-stub ALL DEPENDS ${KV_STUB} ${KV_STUB_KEYED})
-  set(KV_STUB_AARCH64 ${CMAKE_BINARY_DIR}/stub-aarch64/kv-bootstrap)
-  set(KV_STUB_KEYED_AARCH64 ${CMAKE_BINARY_DIR}/stub-keyed-aarch64/kv-bootstrap)
-  kv_add_shipped_stub(${CMAKE_BINARY_DIR}/stub-aarch64 kv-bootstrap OFF aarch64)
-  kv_add_shipped_stub(${CMAKE_BINARY_DIR}/stub-keyed-aarch64 kv-bootstrap-keyed ON aarch64)
-  add_custom_target(kv-stub-aarch64 ALL DEPENDS ${KV_STUB_AARCH64} ${KV_STUB_KEYED_AARCH64})
+  # kv-stub makes the x86-64 stubs, kv-stub-aarch64 the aarch64 ones.
+  set(kv_stubs_x86-64 "")
+  set(kv_stubs_aarch64 "")
+  foreach(entry IN LISTS kv_shipped_stubs)
+    kv_shipped_stub_fields("${entry}" stub)
+    set(${stub_var} ${CMAKE_BINARY_DIR}/${stub_dir}/kv-bootstrap)
+    set(bootstrap kv-bootstrap)
+    if(stub_keyed)
+      set(bootstrap kv-bootstrap-keyed)
+    endif()
+    kv_add_shipped_stub(${CMAKE_BINARY_DIR}/${stub_dir} ${bootstrap} ${stub_keyed} ${stub_arch})
+    list(APPEND kv_stubs_${stub_arch} ${${stub_var}})
+  endforeach()
+  add_custom_target(kv-stub ALL DEPENDS ${kv_stubs_x86-64})
+  add_custom_target(kv-stub-aarch64 ALL DEPENDS ${kv_stubs_aarch64})
   # Built by make dist and by the tests of its archives, not by every build.
   set(KV_PACK_PORTABLE ${CMAKE_BINARY_DIR}/portable-pack/kv-pack)
   kv_add_portable_pack(${CMAKE_BINARY_DIR}/portable-pack x86-64)

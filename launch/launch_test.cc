@@ -14,20 +14,7 @@
 
 namespace {
 
-std::string commandFor(std::vector<std::string> args, const std::string& script = "/tmp/kvQ1w2E3/install",
-                       const std::string& payloadDir = "/tmp/kvQ1w2E3") {
-  args.insert(args.begin(), "setup");
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(&arg[0]);
-  argv.push_back(nullptr);
-  return launchCommand(script, payloadDir, static_cast<int>(args.size()), argv.data());
-}
-
-std::vector<std::string> gReported;
-
-void recordReport(const std::string& message, bool /*toStderr*/) { gReported.push_back(message); }
-
-// argv for launchInstallAgent(): the program name, then args.
+// argv as the package's main() gets it: the program name, then args.
 struct Argv {
   explicit Argv(std::vector<std::string> args) : owned(std::move(args)) {
     owned.insert(owned.begin(), "setup");
@@ -35,9 +22,20 @@ struct Argv {
     pointers.push_back(nullptr);
   }
   int count() const { return static_cast<int>(owned.size()); }
+  char** get() { return pointers.data(); }
   std::vector<std::string> owned;
   std::vector<char*> pointers;
 };
+
+std::string commandFor(std::vector<std::string> args, const std::string& script = "/tmp/kvQ1w2E3/install",
+                       const std::string& payloadDir = "/tmp/kvQ1w2E3") {
+  Argv argv(std::move(args));
+  return launchCommand(script, payloadDir, argv.count(), argv.get());
+}
+
+std::vector<std::string> gReported;
+
+void recordReport(const std::string& message, bool /*toStderr*/) { gReported.push_back(message); }
 
 }  // namespace
 
@@ -59,14 +57,9 @@ TEST(LaunchInstallAgent, EveryArgumentArrivesAsOneUnchangedWord) {
                                    "$(touch " + marker + ")", "`touch " + marker + "`",
                                    "a;touch " + marker, "*", "~", "~/x", "", "$HOME", "tab\tin",
                                    "line\nbreak", "back\\slash", "-", "--"};
-  std::vector<std::string> owned = args;
-  owned.insert(owned.begin(), "setup");
-  std::vector<char*> argv;
-  for (std::string& arg : owned) argv.push_back(&arg[0]);
-  argv.push_back(nullptr);
+  Argv argv(args);
 
-  EXPECT_TRUE(launchInstallAgent(tmp / "install", tmp.path(), static_cast<int>(owned.size()),
-                                 argv.data(), reportLine));
+  EXPECT_TRUE(launchInstallAgent(tmp / "install", tmp.path(), argv.count(), argv.get(), reportLine));
   std::vector<std::string> received = readRecordedArgs(tmp / "record");
   ASSERT_EQ(args.size() + 2, received.size());
   EXPECT_EQ("-installbundle", received[0]);
@@ -78,10 +71,9 @@ TEST(LaunchInstallAgent, EveryArgumentArrivesAsOneUnchangedWord) {
 TEST(LaunchInstallAgent, AgentFailureStillCountsAsLaunched) {
   ScopedTempDir tmp;
   writeFile(tmp / "install", "exit 7\n");
-  char name[] = "setup";
-  char* argv[] = {name, nullptr};
-  EXPECT_TRUE(launchInstallAgent(tmp / "install", tmp.path(), 1, argv, reportLine));
-  EXPECT_TRUE(launchInstallAgent(tmp / "missing", tmp.path(), 1, argv, reportLine));
+  Argv argv({});
+  EXPECT_TRUE(launchInstallAgent(tmp / "install", tmp.path(), argv.count(), argv.get(), reportLine));
+  EXPECT_TRUE(launchInstallAgent(tmp / "missing", tmp.path(), argv.count(), argv.get(), reportLine));
 }
 
 // A command line longer than the kernel takes for one string never reaches
@@ -94,15 +86,15 @@ TEST(LaunchInstallAgent, CommandLineBeyondTheKernelLimitIsAFailure) {
     std::vector<std::string> args(127, std::string(1000, 'a'));
     args.emplace_back("");
     Argv probe(args);
-    size_t length = launchCommand(tmp / "install", tmp.path(), probe.count(), probe.pointers.data()).size();
+    size_t length = launchCommand(tmp / "install", tmp.path(), probe.count(), probe.get()).size();
     args.back() = std::string(kMaxCommandLineBytes - 1 + extra - (length - 2), 'z');  // was ''
     Argv argv(args);
     ASSERT_EQ(kMaxCommandLineBytes - 1 + extra,
-              launchCommand(tmp / "install", tmp.path(), argv.count(), argv.pointers.data()).size());
+              launchCommand(tmp / "install", tmp.path(), argv.count(), argv.get()).size());
 
     gReported.clear();
     unlink((tmp / "record").c_str());
-    bool launched = launchInstallAgent(tmp / "install", tmp.path(), argv.count(), argv.pointers.data(),
+    bool launched = launchInstallAgent(tmp / "install", tmp.path(), argv.count(), argv.get(),
                                        recordReport);
     EXPECT_EQ(extra == 0, launched);
     EXPECT_EQ(extra == 0, fileExists(tmp / "record"));
@@ -122,7 +114,7 @@ TEST(LaunchInstallAgent, NoChildToWaitForIsAFailure) {
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGCHLD, &ignore, &old);
   gReported.clear();
-  bool launched = launchInstallAgent(tmp / "install", tmp.path(), argv.count(), argv.pointers.data(),
+  bool launched = launchInstallAgent(tmp / "install", tmp.path(), argv.count(), argv.get(),
                                      recordReport);
   sigaction(SIGCHLD, &old, nullptr);
   EXPECT_FALSE(launched);

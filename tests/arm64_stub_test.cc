@@ -13,19 +13,24 @@
 #include <gtest/gtest.h>
 
 #include "tests/nginx_server.h"
+#include "tools/kv-pack/arch.h"
 #include "tests/run_helpers.h"
 #include "tests/test_util.h"
 
 namespace {
+
+// The platform the aarch64 stubs record and fetch agents for: vendors name
+// their agent files after it.
+const char kArmPlatform[] = "tuxarm64le";
 
 // The agent server refuses every request without the User-Agent of the
 // aarch64 bootstrap, which names its platform.
 class Arm64StubTest : public testing::Test {
  protected:
   Arm64StubTest()
-      : nginx_(www(), {"", "",
-                       "if ($http_user_agent != \"kv-bootstrap/" KV_STUB_VERSION
-                       " (tuxarm64le)\") { return 403; }\n"}) {}
+      : nginx_(www(tmp_), {"", "",
+                       "if ($http_user_agent != \"kv-bootstrap/" KV_STUB_VERSION " (" +
+                           std::string(kArmPlatform) + ")\") { return 403; }\n"}) {}
 
   void SetUp() override {
     if (!KV_STUB_IS_PORTABLE) GTEST_SKIP() << "this build makes no shipped bootstraps";
@@ -40,11 +45,6 @@ class Arm64StubTest : public testing::Test {
 
   static std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
 
-  std::string www() const {
-    std::string dir = tmp_ / "www";
-    mkdir(dir.c_str(), 0755);
-    return dir;
-  }
 
   // An arm64 package made by kv-pack with the aarch64 stub.
   std::string armPackage(const std::string& name, const std::string& agentZip) {
@@ -89,8 +89,10 @@ TEST_F(Arm64StubTest, PackageWithItsAgentInstalls) {
 
   ProcessResult info = runProcess({{packBinary(), "--info", package}, {}, {}, "", ""});
   EXPECT_EQ(0, info.exitCode) << info.err;
-  for (const char* line : {"\nplatform         tuxarm64le\n", "\nmachine          aarch64\n",
-                           "\nneeds glibc      2.17 or later\n"})
+  EXPECT_EQ(std::string(kArmPlatform), archNamed("aarch64")->platformTag) << "kv-pack's table";
+  for (const std::string& line : {"\nplatform         " + std::string(kArmPlatform) + "\n",
+                                  std::string("\nmachine          aarch64\n"),
+                                  std::string("\nneeds glibc      2.17 or later\n")})
     EXPECT_NE(std::string::npos, info.out.find(line)) << line << " in\n" << info.out;
   EXPECT_NE(std::string::npos, info.out.find("libpthread.so.0")) << info.out;
 
@@ -117,10 +119,10 @@ TEST_F(Arm64StubTest, PackageWithItsAgentInstalls) {
 // checked with the key that kv-pack set, into the arm64 cache; the second
 // run asks for the tag alone.
 TEST_F(Arm64StubTest, DownloadedAgentIsCachedUnderItsOwnPlatform) {
-  const std::string file = "/arm/pi_install_agent_pi_V7031c_tuxarm64le";
+  const std::string file = "/arm" + agentFileFor(kArmPlatform);
   makeAgentZip(tmp_ / "served.zip", probeAgentScript(tmp_ / "served.record"));
-  shellOrDie("mkdir " + www() + "/arm && mv " + (tmp_ / "served.zip") + " " + www() + file +
-             " && minisign -S -s " KV_TEST_KEY_DIR "/agent.key -m " + www() + file + " >/dev/null");
+  shellOrDie("mkdir " + www(tmp_) + "/arm && mv " + (tmp_ / "served.zip") + " " + www(tmp_) + file +
+             " && minisign -S -s " KV_TEST_KEY_DIR "/agent.key -m " + www(tmp_) + file + " >/dev/null");
   PackageSpec spec{tmp_ / "fetching.run", {{"a.txt", "a\n"}}, "", KV_STUB_KEYED_AARCH64_BIN, "aarch64",
                    nginx_.url("/arm")};
   spec.agentKey = KV_TEST_KEY_DIR "/agent.pub";
@@ -137,8 +139,8 @@ TEST_F(Arm64StubTest, DownloadedAgentIsCachedUnderItsOwnPlatform) {
     EXPECT_EQ(expected, nginx_.joinedAccessLog());
   }
   EXPECT_TRUE(fileExists(agentCacheRootFor(tmp_ / "home", nginx_.url(file), KV_TEST_KEY_ID,
-                                           "tuxarm64le") + "installagent/install"));
-  EXPECT_FALSE(fileExists(tmp_ / "home/.korvex/installagent/V7031c/tux64le"));
+                                           kArmPlatform) + "installagent/install"));
+  EXPECT_FALSE(fileExists(agentCacheBaseFor(tmp_ / "home")));
   expectNoWorkDirLeft();
 }
 

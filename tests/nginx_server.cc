@@ -103,14 +103,9 @@ bool NginxServer::start(const std::string& docRoot) {
   if (pid < 0) return false;
   // nginx writes its pid file only once it listens.
   const std::string pidLine = std::to_string(pid) + "\n";
-  bool listening = waitUntil(
-      [&] { return !serverProcessRunning(pid) || readFile(prefix_ / "nginx.pid") == pidLine; },
-      kStartTimeoutMs) &&
-      serverProcessRunning(pid);
-  if (!listening) {
-    stopServerProcess(pid);
+  if (!waitUntilServing(pid, [&] { return readFile(prefix_ / "nginx.pid") == pidLine; },
+                        kStartTimeoutMs))
     return false;
-  }
   pid_ = pid;
   return true;
 }

@@ -43,7 +43,7 @@ std::string libraryDirOf(const char* soname) {
 // bootstrap meets must send the one it sets.
 class ShippedStubTest : public testing::Test {
  protected:
-  ShippedStubTest() : nginx_(www(), {"", "", kRefuseRequestsWithoutUserAgent}) {}
+  ShippedStubTest() : nginx_(www(tmp_), {"", "", kRefuseRequestsWithoutUserAgent}) {}
 
   void SetUp() override {
     ASSERT_TRUE(nginx_.started());
@@ -52,15 +52,10 @@ class ShippedStubTest : public testing::Test {
     makePackage({tmp_ / "carried.run", {{"a.txt", "a\n"}}, tmp_ / "agent.zip", shippedBootstrap()});
     makePackage({tmp_ / "fetching.run", {{"a.txt", "a\n"}}, "", shippedBootstrap()});
     makeAgentZip(tmp_ / "served.zip", probeAgentScript(tmp_ / "served.record"));
-    shellOrDie("mv " + (tmp_ / "served.zip") + " " + www() + "/agent");
+    shellOrDie("mv " + (tmp_ / "served.zip") + " " + www(tmp_) + "/agent");
     mkdir((tmp_ / "home").c_str(), 0755);
   }
 
-  std::string www() const {
-    std::string dir = tmp_ / "www";
-    mkdir(dir.c_str(), 0755);
-    return dir;
-  }
 
   // Runs a package as on a system where the libraries named in `hidden` are
   // not installed and those in `broken` are installed but empty (all of them
@@ -139,9 +134,7 @@ TEST_F(ShippedStubTest, DownloadsWithTheOldestLibcurl) {
 
   ScriptServer stalled;
   ASSERT_TRUE(stalled.started());
-  ScriptedResponse never;
-  never.stall = ScriptedResponse::kStallBeforeAnswer;
-  stalled.setRoute("/agent", never);
+  stalled.setRoute("/agent", stalledAnswer());
   shellOrDie("rm -rf " + (tmp_ / "home/.korvex"));
   for (const std::string& bootstrap : bootstraps()) {
     SCOPED_TRACE(bootstrap);
@@ -149,7 +142,7 @@ TEST_F(ShippedStubTest, DownloadsWithTheOldestLibcurl) {
     stalled.clearRequests();
     const int pid = startProcess(onOldLibcurl(tmp_ / "stall.run", stalled.url("/agent")), "",
                                  tmp_ / "stall.err");
-    ASSERT_TRUE(waitUntil([&] { return !stalled.requests().empty(); }, 30000));
+    ASSERT_TRUE(stalled.waitForRequest());
     const auto signalled = std::chrono::steady_clock::now();
     kill(pid, SIGTERM);
     ProcessResult result = waitProcess(pid);
@@ -166,20 +159,11 @@ TEST_F(ShippedStubTest, DownloadsWithTheOldestLibcurl) {
 // stall are all in libcurl 7.29.0: a firewall that drops the packets ends the
 // run at the limit with the message that says so.
 TEST_F(ShippedStubTest, ConnectThatNothingAnswersEndsAtTheLimitOnTheOldestLibcurl) {
-  const std::string url = "http://127.0.0.1:" + std::to_string(kDroppedPort) + "/agent";
   makePackage({tmp_ / "old.run", {{"a.txt", "a\n"}}, "", shippedBootstrap()});
-  Command command = onOldLibcurl(tmp_ / "old.run", url);
+  Command command = onOldLibcurl(tmp_ / "old.run", droppedAgentUrl());
   command.argv = withPacketsDropped(command.argv);
   command.unsetEnv = kProxyVariables;
-  const auto started = std::chrono::steady_clock::now();
-  ProcessResult result = runProcess(command);
-  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
-  EXPECT_EQ(255, result.exitCode);
-  EXPECT_EQ("Failed to download the TVE Installer from " + url + "Error : nothing answered at 127.0.0.1:" +
-                std::to_string(kDroppedPort) + " (the connection timed out)\nInstallation failed.\n",
-            result.err);
-  EXPECT_GE(took.count(), 29) << "seconds: the connect limit is 30";
-  EXPECT_LT(took.count(), 60) << "seconds";
+  expectEndAtTheConnectLimit(command);
   EXPECT_EQ(std::vector<std::string>{}, newWorkDirs(workDirsBefore_));
   expectNewerOptionRefused();
 }
@@ -255,7 +239,7 @@ TEST_F(ShippedStubTest, RunsInADebian11Root) {
   makeAgentZip(tmp_ / "agent.zip", probeAgentScript("/mnt/carried.record"));
   makePackage({tmp_ / "carried.run", {{"a.txt", "a\n"}}, tmp_ / "agent.zip", shippedBootstrap()});
   makeAgentZip(tmp_ / "served.zip", probeAgentScript("/mnt/served.record"));
-  shellOrDie("mv " + (tmp_ / "served.zip") + " " + www() + "/agent");
+  shellOrDie("mv " + (tmp_ / "served.zip") + " " + www(tmp_) + "/agent");
   auto runInRoot = [&](const std::string& package) {
     Command command;
     command.argv = {sourceDir() + "/tools/private-mounts.sh", "/bin/sh", "-c",

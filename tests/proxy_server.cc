@@ -40,14 +40,9 @@ bool ProxyServer::start() {
   // -d: in the foreground, where the test can stop it.
   const int pid = startServerProcess({kTinyproxy, "-d", "-c", dir_ / "proxy.conf"}, dir_ / "proxy.out");
   if (pid < 0) return false;
-  const bool listening =
-      waitUntil([&] { return !serverProcessRunning(pid) || log().find(kListening) != std::string::npos; },
-                kStartTimeoutMs) &&
-      serverProcessRunning(pid);
-  if (!listening) {
-    stopServerProcess(pid);
+  if (!waitUntilServing(pid, [&] { return log().find(kListening) != std::string::npos; },
+                        kStartTimeoutMs))
     return false;
-  }
   pid_ = pid;
   return true;
 }

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -172,4 +173,19 @@ bool waitUntilConnectingToDroppedPort(int pid) {
         return false;
       },
       30000);
+}
+
+std::string droppedAgentUrl() { return "http://127.0.0.1:" + std::to_string(kDroppedPort) + "/agent"; }
+
+void expectEndAtTheConnectLimit(const Command& command) {
+  const std::string url = droppedAgentUrl();
+  const auto started = std::chrono::steady_clock::now();
+  ProcessResult result = runProcess(command);
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+  EXPECT_EQ(255, result.exitCode);
+  EXPECT_EQ("Failed to download the TVE Installer from " + url + "Error : nothing answered at 127.0.0.1:" +
+                std::to_string(kDroppedPort) + " (the connection timed out)\nInstallation failed.\n",
+            result.err);
+  EXPECT_GE(took.count(), 29) << "seconds: the connect limit is 30, as documented";
+  EXPECT_LT(took.count(), 60) << "seconds";
 }

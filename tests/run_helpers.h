@@ -54,6 +54,14 @@ std::vector<std::string> withPacketsDropped(const std::vector<std::string>& comm
 /// the test and returns false when that cannot be done.
 bool dropPacketsInThisThread();
 
+/// An agent URL on kDroppedPort: "http://127.0.0.1:4444/agent".
+std::string droppedAgentUrl();
+
+/// Runs the command, a package run whose agent URL is droppedAgentUrl() in
+/// such a namespace, and expects it to fail at the 30 s connect limit with
+/// the message that says nothing answered.
+void expectEndAtTheConnectLimit(const Command& command);
+
 /// Waits until process pid, in such a namespace, is connecting to
 /// kDroppedPort; false when that does not happen in 30 s.
 bool waitUntilConnectingToDroppedPort(int pid);

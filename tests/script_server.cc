@@ -68,12 +68,7 @@ ScriptServer::ScriptServer() {
                                dir_ / "server.out");
   // The server binds port 0 itself and tells which port it got, so no other
   // process can take it in between.
-  bool listening = pid > 0 &&
-                   waitUntil([&] { return !serverProcessRunning(pid) || fileExists(portFile); },
-                             kStartTimeoutMs) &&
-                   serverProcessRunning(pid);
-  if (!listening) {
-    stopServerProcess(pid);
+  if (!waitUntilServing(pid, [&] { return fileExists(portFile); }, kStartTimeoutMs)) {
     ADD_FAILURE() << "the script server did not start:\n" << readFile(dir_ / "server.out");
     return;
   }
@@ -109,6 +104,20 @@ void ScriptServer::writeRoutes() const {
   writeFile(dir_ / "routes.json.new", text);
   if (rename((dir_ / "routes.json.new").c_str(), (dir_ / "routes.json").c_str()) != 0)
     ADD_FAILURE() << "cannot put the routes in place";
+}
+
+ScriptedResponse answer(int status, std::vector<std::pair<std::string, std::string>> headers,
+                        const std::string& body, ScriptedResponse::Stall stall) {
+  ScriptedResponse response;
+  response.status = status;
+  response.headers = std::move(headers);
+  response.body = body;
+  response.stall = stall;
+  return response;
+}
+
+bool ScriptServer::waitForRequest(int timeoutMs) const {
+  return waitUntil([this] { return !requests().empty(); }, timeoutMs);
 }
 
 std::vector<std::string> ScriptServer::requests() const {

@@ -24,6 +24,16 @@ struct ScriptedResponse {
   Stall stall = kNoStall;
 };
 
+/// A canned answer: status, headers in order, body and stall, in one call.
+ScriptedResponse answer(int status, std::vector<std::pair<std::string, std::string>> headers,
+                        const std::string& body = "",
+                        ScriptedResponse::Stall stall = ScriptedResponse::kNoStall);
+
+/// A server that reads the request and never answers.
+inline ScriptedResponse stalledAnswer() {
+  return answer(200, {}, "", ScriptedResponse::kStallBeforeAnswer);
+}
+
 /// A scripted HTTP server on 127.0.0.1 (tests/http_script_server.py) for the
 /// answers a real web server will not give on request: chosen status codes,
 /// odd headers, redirect chains, stalls. Stopped when the object goes away.
@@ -48,6 +58,8 @@ class ScriptServer {
   /// logged before each answer went out.
   std::vector<std::string> requests() const;
   int countRequests(const std::string& method) const;
+  /// True once a request has come, within timeoutMs.
+  bool waitForRequest(int timeoutMs = 30000) const;
   void clearRequests();
 
  private:

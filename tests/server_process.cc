@@ -77,3 +77,11 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
     sleepMs(10);
   }
 }
+
+bool waitUntilServing(int pid, const std::function<bool()>& ready, int timeoutMs) {
+  const bool serving = pid > 0 &&
+                       waitUntil([&] { return !serverProcessRunning(pid) || ready(); }, timeoutMs) &&
+                       serverProcessRunning(pid);
+  if (!serving) stopServerProcess(pid);
+  return serving;
+}

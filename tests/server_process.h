@@ -20,4 +20,8 @@ void stopServerProcess(int pid);
 /// Checks the condition every 10 ms for up to timeoutMs; true once it holds.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs);
 
+/// Waits up to timeoutMs for the server started as pid to say it is ready;
+/// false, with the server stopped, when it ends first or is not ready in time.
+bool waitUntilServing(int pid, const std::function<bool()>& ready, int timeoutMs);
+
 #endif  // KV_TESTS_SERVER_PROCESS_H_

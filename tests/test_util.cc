@@ -380,10 +380,23 @@ void makePackage(const PackageSpec& recipe) {
   ASSERT_EQ(0, result.exitCode) << result.err;
 }
 
+std::string www(const ScopedTempDir& tmp) {
+  const std::string dir = tmp / "www";
+  mkdir(dir.c_str(), 0755);
+  return dir;
+}
+
+std::string agentFileFor(const std::string& platform) {
+  return "/pi_install_agent_pi_V7031c_" + platform;
+}
+
+std::string agentCacheBaseFor(const std::string& home, const std::string& platform) {
+  return home + "/.korvex/installagent/V7031c/" + platform + "/";
+}
+
 std::string agentCacheRootFor(const std::string& home, const std::string& agentUrl,
                               const std::string& keyId, const std::string& platform) {
-  std::string root = home + "/.korvex/installagent/V7031c/" + platform + "/" +
-                     agentSourceDirName(agentUrl);
+  std::string root = agentCacheBaseFor(home, platform) + agentSourceDirName(agentUrl);
   if (!keyId.empty()) root += "signed-" + keyId + "/";
   return root;
 }

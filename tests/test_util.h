@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "bootstrap/platform_tag.h"
+
 /// A fresh directory for one test, removed with its contents at the end even
 /// when an assertion fails.
 class ScopedTempDir {
@@ -23,6 +25,10 @@ class ScopedTempDir {
  private:
   std::string path_;
 };
+
+/// The directory a test's nginx serves, tmp/www, made on first use: the
+/// server starts in a fixture's constructor, before any test body runs.
+std::string www(const ScopedTempDir& tmp);
 
 /// Sets (or, given nullopt, unsets) an environment variable for one scope and
 /// restores it.
@@ -155,12 +161,19 @@ struct PackageSpec {
 /// Builds a real package with kv-pack; fails the test when kv-pack fails.
 void makePackage(const PackageSpec& recipe);
 
+/// The agent's file name that a bootstrap for platform appends to its base
+/// URL: "/pi_install_agent_pi_<release>_<platform>".
+std::string agentFileFor(const std::string& platform = kPlatformTag);
+
+/// The agent cache of a run with HOME=home for the build's own agent URL:
+/// "<home>/.korvex/installagent/<release>/<platform>/".
+std::string agentCacheBaseFor(const std::string& home, const std::string& platform = kPlatformTag);
+
 /// The agent cache of a run with HOME=home that downloads from agentUrl (not
-/// the build's own URL): ".korvex/installagent/<release>/<platform>/", the
-/// URL's own directory, and "signed-<keyId>/" when agents are checked with a
-/// key. Ends in "/".
+/// the build's own URL): agentCacheBaseFor(), the URL's own directory, and
+/// "signed-<keyId>/" when agents are checked with a key. Ends in "/".
 std::string agentCacheRootFor(const std::string& home, const std::string& agentUrl,
                               const std::string& keyId = "",
-                              const std::string& platform = "tux64le");
+                              const std::string& platform = kPlatformTag);
 
 #endif  // KV_TESTS_TEST_UTIL_H_

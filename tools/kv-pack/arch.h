@@ -5,16 +5,21 @@
 #include <string>
 #include <vector>
 
-/// A processor architecture kv-pack packs for.
+/// A processor architecture kv-pack packs for: the one table of them in the
+/// sources. The install rules and the shipped-stub builds (the list
+/// kv_shipped_stubs in cmake/ShippedStub.cmake) use the same names.
 struct Arch {
-  const char* name;     ///< as --arch takes it: "x86-64", "aarch64"
-  uint16_t elfMachine;  ///< the e_machine of its stubs
-  /// Where its shipped bootstrap lies relative to kv-pack's own directory,
-  /// in the order tried: installed, then in a build tree.
-  std::vector<std::string> stubsBesidePack;
-  /// The same for its keyed stub, which checks agents against a key.
-  std::vector<std::string> keyedStubsBesidePack;
+  const char* name;         ///< as --arch takes it and messages say it: "x86-64", "aarch64"
+  uint16_t elfMachine;      ///< the e_machine of its stubs
+  const char* platformTag;  ///< the platform its stubs record and fetch agents for
+  const char* stubName;     ///< its shipped stub's name in lib/kv-bootstrap/
+  const char* keyedStubName;  ///< the same for its keyed stub, which checks agents against a key
+  const char* stubBuildDir;       ///< the build tree's directory of its shipped stub
+  const char* keyedStubBuildDir;  ///< the same for its keyed stub
 };
+
+/// Every architecture, x86-64 first.
+const std::vector<Arch>& allArches();
 
 /// x86-64, the architecture packed for without --arch.
 const Arch& defaultArch();
@@ -27,5 +32,10 @@ std::string elfMachineName(uint16_t machine);
 
 /// The names --arch takes, for messages: "x86-64 or aarch64".
 std::string archNames();
+
+/// Where arch's shipped bootstrap (keyed: its keyed one) lies relative to
+/// kv-pack's own directory, in the order tried: installed, then in a build
+/// tree, then the build tree's host-built bootstrap, whose machine decides.
+std::vector<std::string> stubsBesidePack(const Arch& arch, bool keyed);
 
 #endif  // KV_TOOLS_KV_PACK_ARCH_H_

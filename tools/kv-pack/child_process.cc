@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "bootstrap/child_outcome.h"
 #include "bootstrap/interrupt.h"
 #include "bootstrap/spawn_actions.h"
 #include "tools/kv-pack/file_io.h"
@@ -196,11 +197,12 @@ ChildResult Child::wait() {
     if (pendingInterrupt() != 0) kill(pid_, SIGTERM);
   }
   pid_ = -1;
-  if (WIFEXITED(status)) {
+  const ChildOutcome outcome = ChildOutcome::fromWaitStatus(status);
+  if (outcome.kind == ChildOutcome::kExited) {
     result_.exited = true;
-    result_.exitCode = WEXITSTATUS(status);
-  } else if (WIFSIGNALED(status)) {
-    result_.signal = WTERMSIG(status);
+    result_.exitCode = outcome.value;
+  } else if (outcome.kind == ChildOutcome::kSignaled) {
+    result_.signal = outcome.value;
     // Ctrl-C, or a stop sent to zip alone, asks us to stop too; our own
     // SIGTERM to a child no longer needed does not.
     if (!stoppedByUs_) rememberChildInterrupt(result_.signal);

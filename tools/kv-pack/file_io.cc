@@ -18,38 +18,6 @@ constexpr size_t kBlockSize = size_t{1} << 20;
 
 }  // namespace
 
-UniqueFd::~UniqueFd() {
-  if (fd_ >= 0) close(fd_);
-}
-
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) close(fd_);
-    fd_ = other.release();
-  }
-  return *this;
-}
-
-int UniqueFd::release() {
-  int fd = fd_;
-  fd_ = -1;
-  return fd;
-}
-
-bool writeFully(int fd, const void* data, size_t size) {
-  const char* next = static_cast<const char*>(data);
-  while (size > 0) {
-    ssize_t written = write(fd, next, size);
-    if (written < 0) {
-      if (errno == EINTR && pendingInterrupt() == 0) continue;
-      return false;
-    }
-    next += written;
-    size -= static_cast<size_t>(written);
-  }
-  return true;
-}
-
 std::string absolutePath(const std::string& path) {
   if (!path.empty() && path[0] == '/') return path;
   std::unique_ptr<char, decltype(&free)> cwd(getcwd(nullptr, 0), &free);

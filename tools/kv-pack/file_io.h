@@ -5,27 +5,7 @@
 #include <cstdint>
 #include <string>
 
-/// Owns a file descriptor and closes it when it goes.
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd();
-  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept;
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  int release();
-
- private:
-  int fd_ = -1;
-};
-
-/// Writes all bytes, retrying short writes; false with errno set on failure.
-[[nodiscard]] bool writeFully(int fd, const void* data, size_t size);
+#include "bootstrap/file_descriptor.h"
 
 /// Copies exactly `size` bytes from `in` (read from its current position) to
 /// the end of `out`, feeding them to a CRC-32 when `crc` is given. Fails when

@@ -1,6 +1,5 @@
 #include "tools/kv-pack/pack.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,9 +42,9 @@ bool memberInfo(const char* role, const std::string& path, const PackOptions& op
 // The bootstrap, with the agent settings given written into its slots.
 bool copyBootstrap(const std::string& path, const StubRecord& record, const PackOptions& options,
                    int out, uint64_t* size, std::string* err) {
-  UniqueFd in(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat status;
-  if (!in.valid() || fstat(in.get(), &status) != 0) {
+  const UniqueFd in = openForReading(path, &status);
+  if (!in.valid()) {
     *err = errnoText("cannot read bootstrap " + path);
     return false;
   }

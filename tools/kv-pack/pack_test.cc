@@ -10,8 +10,9 @@
 #include <sstream>
 #include <thread>
 
-#include "agent/platform_tag.h"
+#include "bootstrap/platform_tag.h"
 #include "bootstrap/stub_record.h"
+#include "tools/kv-pack/arch.h"
 #include "tests/run_helpers.h"
 #include "tests/server_process.h"
 #include "tests/test_util.h"
@@ -623,6 +624,8 @@ TEST_F(PackTest, BadInputsFailCleanly) {
       {"level out of range", {"--level", "10"}, "--level"},
       {"level for a ZIP bundle", {"--bundle", zipped, "--level", "1"}, "--level"},
       {"unknown option", {"--compress"}, "unknown option"},
+      {"no bundle", {"--bundle", ""}, "no bundle given (--bundle DIR|ZIP)"},
+      {"no output", {"-o", ""}, "no output given (-o OUTPUT)"},
       {"--info while packing",
        {"--info", goodPackage, "--bundle", bundle},
        "--info takes no other option"},
@@ -700,6 +703,8 @@ TEST_F(PackTest, FindsTheBootstrapBesideItself) {
       {"prefix/bin/kv-pack", "", installed, x86Keyed, kTestKeyFile},
       {"prefix/bin/kv-pack", "aarch64", installed, armKeyed, kTestKeyFile},
       {"build/kv-pack", "", {{"build/stub-keyed/kv-bootstrap", x86Keyed}}, x86Keyed, kTestKeyFile},
+      {"build/kv-pack", "aarch64", {{"build/stub-keyed-aarch64/kv-bootstrap", armKeyed}}, armKeyed,
+       kTestKeyFile},
       {"small-only/kv-pack", "", {{"small-only/kv-bootstrap", x86}}, "", kTestKeyFile},
       {"prefix/bin/kv-pack", "", installed, x86},
       {"prefix/bin/kv-pack", "aarch64", installed, arm},
@@ -731,6 +736,37 @@ TEST_F(PackTest, FindsTheBootstrapBesideItself) {
           stubWithAgentUrl(c.chosen, kClosedAgentUrl, c.key.empty() ? "" : testKeyLine());
       EXPECT_EQ(0, readFile(output).compare(0, bootstrap.size(), bootstrap));
     }
+  }
+}
+
+// A package whose agent comes over plain http is made, with a warning,
+// unless the agent is signed or the server is on the machine itself.
+TEST_F(PackTest, PlainHttpAgentUrlIsPackedWithAWarning) {
+  const std::string bundle = makeBundleDir("b");
+  struct {
+    std::string url;
+    bool keyed;
+    bool warned;
+  } cases[] = {
+      {"http://agents.example.org", false, true},
+      {"HTTP://agents.example.org/dir", false, true},
+      {"https://agents.example.org", false, false},
+      {"http://agents.example.org", true, false},
+      {"http://localhost:8080", false, false},
+      {"http://127.0.0.1:9", false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.url + (c.keyed ? " with a key" : ""));
+    std::vector<std::string> args = {"--bundle", bundle, "-o", dir_ / "out.run", "--agent-url", c.url};
+    if (c.keyed) args.insert(args.end(), {"--bootstrap", KV_KEYED_BOOTSTRAP_BIN, "--agent-key", kTestKeyFile});
+    else args.insert(args.end(), {"--bootstrap", bootstrapBinary()});
+    ProcessResult packed = pack(args);
+    EXPECT_EQ(0, packed.exitCode) << packed.err;
+    EXPECT_EQ(c.warned ? "kv-pack: warning: --agent-url " + c.url +
+                             " is plain http: anyone on the network path can replace the agent; "
+                             "prefer https://, or sign agents and give --agent-key\n"
+                       : "",
+              packed.err);
   }
 }
 
@@ -1114,6 +1150,27 @@ TEST_F(PackTest, HelpTellsEveryOptionAndRule) {
   // A line wider than a terminal breaks in the middle of an option's text.
   std::istringstream lines(help.out);
   for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
+  // The help is written by hand; the table of architectures is what kv-pack
+  // does. Every architecture and every place its stubs are looked for must be
+  // in the text (keyed stubs by what sets their names apart).
+  const size_t arch = help.out.find("\n  --arch ARCH");
+  const size_t bootstrap = help.out.find("\n  --bootstrap FILE");
+  const size_t bundle = help.out.find("\n  --bundle DIR|ZIP");
+  ASSERT_LT(arch, bootstrap);
+  ASSERT_LT(bootstrap, bundle);
+  const std::string archText = help.out.substr(arch, bootstrap - arch);
+  const std::string stubsText = help.out.substr(bootstrap, bundle - bootstrap);
+  const std::string kStubPrefix = "kv-bootstrap";
+  for (const Arch& each : allArches()) {
+    SCOPED_TRACE(each.name);
+    EXPECT_NE(std::string::npos, archText.find(each.name)) << archText;
+    for (const std::string& text :
+         {std::string(each.stubName), std::string(each.stubBuildDir) + "/",
+          std::string(each.keyedStubBuildDir) + "/",
+          std::string(each.keyedStubName).substr(kStubPrefix.size())})
+      EXPECT_NE(std::string::npos, stubsText.find(text)) << text;
+  }
+  EXPECT_NE(std::string::npos, archText.find(std::string(defaultArch().name) + " (the default)"));
 }
 
 }  // namespace

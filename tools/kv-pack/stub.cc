@@ -1,6 +1,5 @@
 #include "tools/kv-pack/stub.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <vector>
@@ -131,9 +130,9 @@ StubRecordTrouble stubRecordTrouble(const StubRecord& record) {
 bool readStubFile(const std::string& path, const std::string& role, StubFile* stub,
                   std::string* err) {
   std::string named = role.empty() ? path : role + " " + path;
-  UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat status;
-  if (!fd.valid() || fstat(fd.get(), &status) != 0) {
+  const UniqueFd fd = openForReading(path, &status);
+  if (!fd.valid()) {
     *err = errnoText("cannot read " + named);
     return false;
   }

@@ -1,6 +1,5 @@
 #include "tools/kv-pack/zip_writer.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -193,9 +192,9 @@ bool ZipWriter::writeAll(const std::string& bytes, std::string* err) {
 }
 
 bool ZipWriter::addFile(const std::string& path, const ZipMemberInfo& info, std::string* err) {
-  UniqueFd in(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat status;
-  if (!in.valid() || fstat(in.get(), &status) != 0) {
+  const UniqueFd in = openForReading(path, &status);
+  if (!in.valid()) {
     *err = errnoText("cannot read " + path);
     return false;
   }

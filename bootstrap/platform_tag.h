@@ -1,5 +1,5 @@
-#ifndef KV_AGENT_PLATFORM_TAG_H_
-#define KV_AGENT_PLATFORM_TAG_H_
+#ifndef KV_BOOTSTRAP_PLATFORM_TAG_H_
+#define KV_BOOTSTRAP_PLATFORM_TAG_H_
 
 // The platform a bootstrap is built for, as the install agent's URL and the
 // per-user cache name it. An agent may carry native programs, so each
@@ -14,4 +14,4 @@
 #endif
 inline constexpr char kPlatformTag[] = KV_PLATFORM_TAG;
 
-#endif  // KV_AGENT_PLATFORM_TAG_H_
+#endif  // KV_BOOTSTRAP_PLATFORM_TAG_H_

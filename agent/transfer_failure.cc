@@ -1,0 +1,96 @@
+// What the user reads when a libcurl transfer fails, for the agent's
+// download and its signature's alike.
+#include "agent/transfer_failure.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+#include "agent/agent_url.h"
+
+namespace {
+
+// The scheme of a URL in lower case: the letters, digits, "+", "-" and "."
+// it starts with.
+std::string schemeOf(const char* url) {
+  std::string scheme;
+  for (const char* c = url; *c != '\0'; ++c) {
+    const auto byte = static_cast<unsigned char>(*c);
+    if (!isalnum(byte) && strchr("+-.", byte) == nullptr) break;
+    scheme += static_cast<char>(tolower(byte));
+  }
+  return scheme;
+}
+
+// The host and port of a URL as written: what follows "//" up to the path,
+// without a user name or password.
+std::string hostOf(const std::string& url) {
+  const char* start = strstr(url.c_str(), "://");
+  start = start != nullptr ? start + 3 : url.c_str();
+  const char* end = start + strcspn(start, "/?#");
+  for (const char* at = start; at < end; ++at)
+    if (*at == '@') start = at + 1;
+  return std::string(start, end);
+}
+
+// The variable libcurl takes the URL's proxy from, when one is set: the
+// scheme's own (only in lower case for http), else ALL_PROXY; libcurl passes
+// over empty ones. no_proxy is not looked at, so the proxy is only a maybe.
+const char* proxyVariableFor(const std::string& url) {
+  static const char* const kHttp[] = {"http_proxy", "all_proxy", "ALL_PROXY", nullptr};
+  static const char* const kHttps[] = {"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
+                                       nullptr};
+  for (const char* const* name = isHttpsUrl(url) ? kHttps : kHttp; *name != nullptr; ++name) {
+    const char* value = getenv(*name);
+    if (value != nullptr && *value != '\0') return *name;
+  }
+  return nullptr;
+}
+
+// A connect that ran out of time, for the user: libcurl's "Timeout was
+// reached" reads like a stalled transfer. Without a connection there was no
+// redirect, so the host is the URL's own, or the proxy's.
+std::string unansweredConnectReason(const std::string& url) {
+  std::string reason = "nothing answered at ";
+  reason += hostOf(url);
+  if (const char* proxy = proxyVariableFor(url)) {
+    reason += " or at the proxy that ";
+    reason += proxy;
+    reason += " names";
+  }
+  reason += " (the connection timed out)";
+  return reason;
+}
+
+}  // namespace
+
+std::string transferFailureReason(const CurlLibrary& lib, CURL* curl, const std::string& url,
+                                  CURLcode code) {
+  // libcurl's own words for a refused redirect ("Unsupported protocol") would
+  // blame the agent URL. The last answer was the redirect, and the URL libcurl
+  // stopped at is its target.
+  long status = 0;
+  const char* target = nullptr;
+  if (code == CURLE_UNSUPPORTED_PROTOCOL &&
+      lib.easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status >= 300 &&
+      status < 400 && lib.easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &target) == CURLE_OK &&
+      target != nullptr) {
+    const std::string allowed = isHttpsUrl(url) ? "an https agent URL may lead to https only"
+                                             : "an http agent URL may lead to http and https only";
+    return "the server redirected to " + schemeOf(target) + ", a protocol that is not allowed (" +
+           allowed + ")";
+  }
+  // libcurl keeps the peer's address once a connection is made, a new one or
+  // one reused from the request before, also when its TLS handshake then gets
+  // no answer. The connect time, which libcurl 7.29 sets once TCP connects and
+  // for a reused connection, is 0 too when none was made.
+  const char* peer = nullptr;
+  double connectSeconds = -1;
+  if (code == CURLE_OPERATION_TIMEDOUT &&
+      lib.easy_getinfo(curl, CURLINFO_PRIMARY_IP, &peer) == CURLE_OK &&
+      (peer == nullptr || *peer == '\0') &&
+      lib.easy_getinfo(curl, CURLINFO_CONNECT_TIME, &connectSeconds) == CURLE_OK &&
+      connectSeconds == 0)
+    return unansweredConnectReason(url);
+  return lib.easy_strerror(code);
+}
