@@ -119,14 +119,15 @@ fi
 # the vendor's key: the keyed stub, with both in its record.
 (cd "$tmp/elsewhere" && minisign -G -W -p vendor.pub -s vendor.key >/dev/null) ||
   fail "minisign could not make a key pair"
-key_id=$(sed -n '1s/.* //p' "$tmp/elsewhere/vendor.pub")
+# minisign's comment gives the id without leading zeros; kv-pack all 16 digits.
+key_id=$(sed -n '1s/.* 0*//p' "$tmp/elsewhere/vendor.pub")
 for arch in x86-64 aarch64; do
   [ "$arch" = aarch64 ] && [ "$expect_aarch64" != 1 ] && continue
   "$prefix/bin/kv-pack" --arch "$arch" --bundle "$tmp/bundle" -o "$tmp/keyed.run" \
     --agent-url https://agents.example.org/vendor/ --agent-key "$tmp/elsewhere/vendor.pub" ||
     fail "the installed kv-pack could not make a keyed $arch package"
   "$prefix/bin/kv-pack" --info "$tmp/keyed.run" >"$tmp/keyed.info" || fail "kv-pack --info refuses the keyed package"
-  for line in "agent base URL  *https://agents.example.org/vendor" "signing key  *$key_id" \
+  for line in "agent base URL  *https://agents.example.org/vendor" "signing key  *0*$key_id" \
     "signature check  *ed25519" "machine  *$arch"; do
     grep -qx "$line" "$tmp/keyed.info" || fail "the keyed $arch package lacks \"$line\": $(cat "$tmp/keyed.info")"
   done
