@@ -85,9 +85,9 @@ class SignedAgentTest : public testing::Test {
   std::string package(const std::string& dir) {
     mkdir(dir.c_str(), 0755);
     std::string path = dir + "/setup.run";
-    PackageSpec spec{path, {{"a.txt", "a\n"}}, "", keyedBootstrap()};
-    spec.agentKey = testKey("agent.pub");
-    makePackage(spec);
+    PackageSpec recipe{path, {{"a.txt", "a\n"}}, "", keyedBootstrap()};
+    recipe.agentKey = testKey("agent.pub");
+    makePackage(recipe);
     return path;
   }
   ProcessResult run(const std::string& package, bool testMode = false) {

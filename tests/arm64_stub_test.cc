@@ -123,16 +123,16 @@ TEST_F(Arm64StubTest, DownloadedAgentIsCachedUnderItsOwnPlatform) {
   makeAgentZip(tmp_ / "served.zip", probeAgentScript(tmp_ / "served.record"));
   shellOrDie("mkdir " + www(tmp_) + "/arm && mv " + (tmp_ / "served.zip") + " " + www(tmp_) + file +
              " && minisign -S -s " KV_TEST_KEY_DIR "/agent.key -m " + www(tmp_) + file + " >/dev/null");
-  PackageSpec spec{tmp_ / "fetching.run", {{"a.txt", "a\n"}}, "", KV_STUB_KEYED_AARCH64_BIN, "aarch64",
+  PackageSpec recipe{tmp_ / "fetching.run", {{"a.txt", "a\n"}}, "", KV_STUB_KEYED_AARCH64_BIN, "aarch64",
                    nginx_.url("/arm")};
-  spec.agentKey = KV_TEST_KEY_DIR "/agent.pub";
-  makePackage(spec);
+  recipe.agentKey = KV_TEST_KEY_DIR "/agent.pub";
+  makePackage(recipe);
   for (std::string expected : {"HEAD F 200,GET F 200,GET F.minisig 200", "HEAD F 200"}) {
     for (size_t at; (at = expected.find('F')) != std::string::npos;) expected.replace(at, 1, file);
     SCOPED_TRACE(expected);
     nginx_.clearAccessLog();
     unlink((tmp_ / "served.record").c_str());
-    ProcessResult run = runProcess(armRun(spec.output, {}, true));
+    ProcessResult run = runProcess(armRun(recipe.output, {}, true));
     EXPECT_EQ(0, run.exitCode) << run.err;
     EXPECT_EQ("", run.err);
     EXPECT_EQ(4u, readRecordedArgs(tmp_ / "served.record").size());
