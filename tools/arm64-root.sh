@@ -21,4 +21,4 @@ if [ "${1-}" != --make ]; then
 fi
 new=$2
 
-"$(dirname "$0")/debian-root.sh" "$new" --variant=extract --architectures=arm64 --include="$packages"
+"$(dirname "$0")/debian-root.sh" "$new" bullseye --variant=extract --architectures=arm64 --include="$packages"

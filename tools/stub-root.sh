@@ -24,5 +24,5 @@ fi
 new=$2
 
 # The arm64 packages come from the same release, through multiarch.
-"$tools/debian-root.sh" "$new" --variant=minbase --architectures=amd64,arm64 \
+"$tools/debian-root.sh" "$new" bullseye --variant=minbase --architectures=amd64,arm64 \
   --include="$packages,$(echo "$arm64_packages" | tr ' ' ',')"
