@@ -80,17 +80,18 @@ std::string transferFailureReason(const CurlLibrary& lib, CURL* curl, const std:
     return "the server redirected to " + schemeOf(target) + ", a protocol that is not allowed (" +
            allowed + ")";
   }
-  // libcurl keeps the peer's address once a connection is made, a new one or
-  // one reused from the request before, also when its TLS handshake then gets
-  // no answer. The connect time, which libcurl 7.29 sets once TCP connects and
-  // for a reused connection, is 0 too when none was made.
+  // Only a connect that never got through may be told as one: a server that
+  // took the connection and then went silent, in the TLS handshake or after
+  // the request, did answer. libcurl counts the connections a request made
+  // once TCP is through (on every version from 7.29.0 on), while some versions
+  // report the peer's address only once TLS is up too; a reused connection
+  // counts none but keeps its address.
+  long connections = -1;
   const char* peer = nullptr;
-  double connectSeconds = -1;
   if (code == CURLE_OPERATION_TIMEDOUT &&
-      lib.easy_getinfo(curl, CURLINFO_PRIMARY_IP, &peer) == CURLE_OK &&
-      (peer == nullptr || *peer == '\0') &&
-      lib.easy_getinfo(curl, CURLINFO_CONNECT_TIME, &connectSeconds) == CURLE_OK &&
-      connectSeconds == 0)
+      lib.easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &connections) == CURLE_OK &&
+      connections == 0 && lib.easy_getinfo(curl, CURLINFO_PRIMARY_IP, &peer) == CURLE_OK &&
+      (peer == nullptr || *peer == '\0'))
     return unansweredConnectReason(url);
   return lib.easy_strerror(code);
 }

@@ -1,6 +1,5 @@
 #include "tests/run_helpers.h"
 
-#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -141,17 +140,6 @@ std::vector<std::string> withPacketsDropped(const std::vector<std::string>& comm
   argv.insert(argv.end(), {"--net", "/bin/sh", "-c", dropPacketsScript() + "exec \"$@\"", "sh"});
   argv.insert(argv.end(), command.begin(), command.end());
   return argv;
-}
-
-bool dropPacketsInThisThread() {
-  // A network namespace belongs to the thread, and a child inherits its creator's.
-  if (unshare(CLONE_NEWNET) != 0) {
-    ADD_FAILURE() << "unshare(CLONE_NEWNET): " << strerror(errno);
-    return false;
-  }
-  const ProcessResult made = runProcess({{"/bin/sh", "-c", dropPacketsScript()}, {}, {}, "", ""});
-  EXPECT_EQ(0, made.exitCode) << made.err;
-  return made.exitCode == 0;
 }
 
 // /proc/PID/net/tcp lists the sockets of the process's namespace, one a line:

@@ -40,7 +40,7 @@ std::vector<std::string> withFilesMissing(const std::string& dir,
                                           const std::vector<std::string>& command);
 
 /// The port of 127.0.0.1 whose packets are dropped, as by a firewall, in a
-/// network namespace made by withPacketsDropped() or dropPacketsInThisThread():
+/// network namespace made by withPacketsDropped():
 /// a connect to it waits for an answer that never comes. Every other port of
 /// the namespace's loopback refuses at once.
 inline constexpr int kDroppedPort = 4444;
@@ -49,10 +49,6 @@ inline constexpr int kDroppedPort = 4444;
 /// its loopback up and packets to kDroppedPort dropped (nft). The command
 /// keeps the pid of the process started.
 std::vector<std::string> withPacketsDropped(const std::vector<std::string>& command);
-
-/// Moves the calling thread, and what it starts, into such a namespace; fails
-/// the test and returns false when that cannot be done.
-bool dropPacketsInThisThread();
 
 /// An agent URL on kDroppedPort: "http://127.0.0.1:4444/agent".
 std::string droppedAgentUrl();

@@ -315,6 +315,33 @@ std::string ClosedLoopbackPort::url(const std::string& pathStartingWithSlash) co
   return "http://127.0.0.1:" + std::to_string(port_) + pathStartingWithSlash;
 }
 
+UnansweredLoopbackPort::UnansweredLoopbackPort()
+    : listener_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)),
+      queued_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+  struct sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  // A backlog of 0 holds one connection; once it holds it, nothing more gets in.
+  if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(listener_, 0) != 0 ||
+      getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+      connect(queued_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ADD_FAILURE() << "no listener with a full queue: " << strerror(errno);
+    return;
+  }
+  port_ = ntohs(address.sin_port);
+}
+
+UnansweredLoopbackPort::~UnansweredLoopbackPort() {
+  if (queued_ >= 0) close(queued_);
+  if (listener_ >= 0) close(listener_);
+}
+
+std::string UnansweredLoopbackPort::hostAndPort() const {
+  return "127.0.0.1:" + std::to_string(port_);
+}
+
 void makeAgentZip(const std::string& zipPath, const std::string& installScript) {
   ScopedTempDir stage;
   writeFile(stage / "install", installScript, 0755);

@@ -130,6 +130,25 @@ class ClosedLoopbackPort {
   int port_ = 0;
 };
 
+/// A TCP port on 127.0.0.1 where a connect gets no answer, as behind a
+/// firewall that drops packets: it listens, but its queue of connections
+/// waiting to be accepted is full, so the kernel drops every further SYN.
+/// Needs neither root nor a network namespace.
+class UnansweredLoopbackPort {
+ public:
+  UnansweredLoopbackPort();
+  ~UnansweredLoopbackPort();
+  UnansweredLoopbackPort(const UnansweredLoopbackPort&) = delete;
+  UnansweredLoopbackPort& operator=(const UnansweredLoopbackPort&) = delete;
+  /// "127.0.0.1:PORT".
+  std::string hostAndPort() const;
+
+ private:
+  int listener_ = -1;
+  int queued_ = -1;
+  int port_ = 0;
+};
+
 /// Writes an install agent archive at zipPath whose "install" script is the
 /// given shell text (run by sh).
 void makeAgentZip(const std::string& zipPath, const std::string& installScript);
