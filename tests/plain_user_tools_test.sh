@@ -30,15 +30,23 @@ not
 $expected"
 }
 
-# A plain user's install-deps.sh: with one package missing (a dpkg-query that
-# knows nothing of uidmap), one line, and neither apt-get nor sudo runs.
+# A plain user's install-deps.sh: with one package missing, one line, and
+# neither apt-get nor sudo runs. The stand-in dpkg-query lists every needed
+# package installed but uidmap, which is there but not installed, and
+# libcurl3-gnutls only as a name another package provides, as Debian 13 has it.
 mkdir "$scratch/bin"
-cat >"$scratch/bin/dpkg-query" <<'SCRIPT'
-#!/bin/sh
-for p; do :; done
-[ "$p" = uidmap ] && exit 1
-exec /usr/bin/dpkg-query "$@"
-SCRIPT
+needed=$(sed -n '/^packages="/,/"$/p' "$tools/install-deps.sh" | tr -d '"' | sed 's/^packages=//')
+{
+  for p in $needed; do
+    case $p in
+      uidmap) echo "rc |uidmap|" ;;
+      libcurl3-gnutls) echo "ii |libcurl3t64-gnutls|libcurl3-gnutls (= 8.14.1-2), libcurl3t64" ;;
+      *) echo "ii |$p|" ;;
+    esac
+  done
+  echo "un |libcurl4|libcurl3-gnutls"
+} >"$scratch/dpkg-list"
+printf '#!/bin/sh\ncat "%s"\n' "$scratch/dpkg-list" >"$scratch/bin/dpkg-query"
 for tool in apt-get sudo; do
   printf '#!/bin/sh\ntouch "%s/ran-%s"\n' "$scratch" "$tool" >"$scratch/bin/$tool"
 done

@@ -18,9 +18,19 @@ packages="cmake ninja-build g++ make libcurl4-openssl-dev libcurl3-gnutls zlib1g
   libsodium-dev minisign dpkg-dev file qemu-user-static openssl ca-certificates tinyproxy-bin
   nftables iproute2"
 
+# What is installed, by each package's own name and by every name it provides:
+# a package the release renamed (Debian 13's libcurl3t64-gnutls for
+# libcurl3-gnutls) still answers to the old name, as apt-get takes it, while
+# dpkg-query finds no package of that name.
+installed=$(dpkg-query -W -f='${db:Status-Abbrev}|${Package}|${Provides}\n' 2>/dev/null |
+  awk -F'|' '$1 ~ /^ii/ {
+    print $2
+    n = split($3, provided, ", ")
+    for (i = 1; i <= n; i++) { sub(/ .*/, "", provided[i]); print provided[i] }
+  }')
 missing=""
 for p in $packages; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
+  printf '%s\n' "$installed" | grep -qx "$p" || missing="$missing $p"
 done
 [ -z "$missing" ] && exit 0
 
