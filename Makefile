@@ -68,7 +68,7 @@ bench: build
 	bench/run.sh $(BUILD)
 
 # clang-tidy over the program's own sources (tests left out); any finding fails.
-LINT_SOURCES := $(filter-out %_test.cc,$(wildcard bootstrap/*.cc agent/*.cc launch/*.cc tools/kv-pack/*.cc))
+LINT_SOURCES := $(filter-out %_test.cc,$(wildcard os/*.cc formats/*.cc agent/*.cc bootstrap/*.cc tools/kv-pack/*.cc))
 
 lint: build
 	clang-tidy -p $(BUILD) --quiet --warnings-as-errors='*' \

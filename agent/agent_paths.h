@@ -12,12 +12,13 @@ inline constexpr char kLockFileName[] = ".lock";
 /// The header whose line identifies the agent archive.
 inline constexpr char kETagPrefix[] = "ETag: ";
 
-/// What the install agent is found under that the build and the package
-/// decide. Built once, before main, and the same for every source file.
+/// What the build fixes about where the install agent is found. Built once,
+/// before main, and the same for every source file.
 struct AgentPaths {
-  /// The package's own agent URL, from the base in the bootstrap's record.
+  /// The build's own agent URL, from the base it was built with: the one the
+  /// record's slot holds until kv-pack sets another.
   std::string agentUrl;
-  /// ".korvex/installagent/<release>/<platform>/"
+  /// ".korvex/installagent/<release>/<platform>/", below HOME.
   std::string cacheSubdir;
 };
 
@@ -27,26 +28,17 @@ extern const AgentPaths kAgentPaths;
 /// "ETag: ..." line without its final line feed (so usually ending in '\r').
 using ValidateString = std::string;
 
-/// $KV_INTERNAL_INSTALL_AGENT_URL when it is set (even empty), else the package's URL.
-std::string installAgentUrl();
-
-/// "" for the built-in agent URL; for any other, "url-<hash of the URL>/":
+/// "" for the build's own agent URL; for any other, "url-<hash of the URL>/":
 /// agents from different servers may carry the same tag, so each URL keeps
 /// a cache of its own.
 std::string agentSourceDirName(const std::string& agentUrl);
 
-/// The cache below HOME: the cache subdirectory + the directory of the agent
-/// URL in use + "signed-<key id>/" when agents are checked with a key.
-std::string agentCacheSubdir();
-
-/// $HOME (or /tmp when HOME is unset or empty) + "/" + agentCacheSubdir().
-std::string agentCacheRoot();
-
 /// dir + "/" (unless dir is empty or ends with one) + "install".
 std::string installScriptPath(const std::string& dir);
 
-/// The cached agent's directory (ending in "/") when its install script exists, else "".
-std::string findCachedAgent();
+/// The cached agent's directory below cacheRoot (ending in "/") when its
+/// install script exists, else "".
+std::string findCachedAgent(const std::string& cacheRoot);
 
 /// Stores value as the validation file in dir; does nothing when either is empty.
 void writeValidateString(const std::string& dir, const ValidateString& value);

@@ -8,7 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "bootstrap/package_layout.h"
+#include "agent/agent_config.h"
+#include "formats/package_layout.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -18,18 +19,16 @@ const std::string kCacheSubdir = ".korvex/installagent/V7031c/tux64le/";
 // A test's own HOME, so the real user's cache is never touched.
 class AgentCacheTest : public testing::Test {
  protected:
-  AgentCacheTest() : home_("HOME", tmp_ / "home") {}
   void SetUp() override {
     mkdir(home().c_str(), 0700);
     root_ = home() + "/" + kCacheSubdir;
-    ASSERT_EQ(root_, agentCacheRoot());
+    ASSERT_EQ(root_, agentConfigFor(kAgentPaths.agentUrl, home().c_str(), {}).cacheRoot);
     shellOrDie("mkdir -p " + root_);
   }
   std::string home() const { return tmp_ / "home"; }
   std::string validationFile() const { return root_ + "/.validatestring"; }
 
   ScopedTempDir tmp_;
-  ScopedEnv home_;
   std::string root_;
 };
 
@@ -63,8 +62,8 @@ TEST(AgentPathsTest, CacheRootFollowsHome) {
       {"h", "h/" + kCacheSubdir},
   };
   for (const auto& c : cases) {
-    ScopedEnv home("HOME", c.home);
-    EXPECT_EQ(c.root, agentCacheRoot()) << "HOME=" << c.home.value_or("(unset)");
+    const AgentConfig config = agentConfigFor(kAgentPaths.agentUrl, c.home ? c.home->c_str() : nullptr, {});
+    EXPECT_EQ(c.root, config.cacheRoot) << "HOME=" << c.home.value_or("(unset)");
   }
 }
 
@@ -82,14 +81,14 @@ TEST(AgentPathsTest, InstallScriptPath) {
 }
 
 TEST_F(AgentCacheTest, CachedAgentNeedsItsInstallScript) {
-  EXPECT_EQ("", findCachedAgent());
+  EXPECT_EQ("", findCachedAgent(root_));
   mkdir((root_ + "installagent").c_str(), 0700);
-  EXPECT_EQ("", findCachedAgent()) << "an agent directory without its script is no agent";
+  EXPECT_EQ("", findCachedAgent(root_)) << "an agent directory without its script is no agent";
   symlink("nowhere", (root_ + "installagent/install").c_str());
-  EXPECT_EQ("", findCachedAgent()) << "a dangling link is no script";
+  EXPECT_EQ("", findCachedAgent(root_)) << "a dangling link is no script";
   unlink((root_ + "installagent/install").c_str());
   writeFile(root_ + "installagent/install", "exit 0\n");
-  EXPECT_EQ(root_ + "installagent/", findCachedAgent());
+  EXPECT_EQ(root_ + "installagent/", findCachedAgent(root_));
 }
 
 TEST_F(AgentCacheTest, StoredTagsMatchOnlyThemselvesWhole) {

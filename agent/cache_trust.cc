@@ -13,10 +13,10 @@ namespace {
 
 // The paths to check, outermost first: every directory level of the cache
 // below HOME, then the agent directory and the files in the cache the run uses.
-std::vector<std::string> pathsToTrust() {
-  const std::string root = agentCacheRoot();
-  const std::string subdir = agentCacheSubdir();
-  const std::string home = root.substr(0, root.size() - subdir.size());
+std::vector<std::string> pathsToTrust(const AgentConfig& config) {
+  const std::string& root = config.cacheRoot;
+  const std::string& subdir = config.cacheSubdir;
+  const std::string& home = config.home;
   std::vector<std::string> paths;
   for (size_t slash = subdir.find('/'); slash != std::string::npos; slash = subdir.find('/', slash + 1))
     paths.push_back(home + subdir.substr(0, slash));
@@ -44,8 +44,8 @@ int removeGroupAndOtherWrite(const char* path, const struct stat* info, int type
 
 }  // namespace
 
-std::string untrustedCacheReason() {
-  for (const std::string& path : pathsToTrust()) {
+std::string untrustedCacheReason(const AgentConfig& config) {
+  for (const std::string& path : pathsToTrust(config)) {
     struct stat info;
     // Missing paths are created by this run; one that cannot be examined
     // cannot be used either, which the run finds out when it creates the cache.

@@ -3,7 +3,9 @@
 
 #include <string>
 
-/// Why the per-user agent cache must not be used, as one line for the user
+#include "agent/agent_config.h"
+
+/// Why the per-user agent cache of config must not be used, as one line for the user
 /// that names the path, its owner and the fix; empty when it may be used.
 /// Each existing directory from ".korvex" down to the cache root and the
 /// agent directory, and each file the run reads or relies on there (the
@@ -12,7 +14,7 @@
 /// may be a symbolic link: otherwise another user could have put an agent
 /// there for this user to run. Symbolic links are never followed; HOME
 /// itself is not checked.
-std::string untrustedCacheReason();
+std::string untrustedCacheReason(const AgentConfig& config);
 
 /// Takes write permission for group and others away from everything in dir
 /// (symbolic links left alone). unzip gives unpacked files the modes stored

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "agent/agent_paths.h"
+
 #include "tests/test_users.h"
 #include "tests/test_util.h"
 
@@ -36,7 +38,7 @@ TEST(UntrustedCacheReason, EveryLevelAndEveryFileUsedMustBePrivate) {
   ScopedTempDir tmp;
   const std::string home = tmp / "home";
   const std::string root = agentCacheBaseFor(home);
-  ScopedEnv homeVariable("HOME", home);
+  const AgentConfig config = agentConfigFor(kAgentPaths.agentUrl, home.c_str(), {});
   struct {
     const char* change;  // shell commands run in the cache root of a sound cache
     std::string reason;
@@ -57,7 +59,7 @@ TEST(UntrustedCacheReason, EveryLevelAndEveryFileUsedMustBePrivate) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.change);
     soundCacheChanged(home, c.change);
-    EXPECT_EQ(c.reason, untrustedCacheReason());
+    EXPECT_EQ(c.reason, untrustedCacheReason(config));
   }
 }
 
@@ -66,7 +68,7 @@ TEST(UntrustedCacheReason, EveryLevelAndEveryFileUsedMustBeOwn) {
   ScopedTempDir tmp;
   const std::string home = tmp / "home";
   const std::string root = agentCacheBaseFor(home);
-  ScopedEnv homeVariable("HOME", home);
+  const AgentConfig config = agentConfigFor(kAgentPaths.agentUrl, home.c_str(), {});
   const std::string other = userText(otherUser().uid);
   struct {
     const char* change;     // shell commands run in the cache root of a sound cache
@@ -81,7 +83,7 @@ TEST(UntrustedCacheReason, EveryLevelAndEveryFileUsedMustBeOwn) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.givenAway);
     soundCacheChanged(home, c.change, c.givenAway);
-    EXPECT_EQ(c.reason, untrustedCacheReason());
+    EXPECT_EQ(c.reason, untrustedCacheReason(config));
     EXPECT_TRUE(takeBackFromOtherUser(root + c.givenAway));
   }
 }

@@ -2,7 +2,7 @@
 
 #include <dlfcn.h>
 
-#include "bootstrap/interrupt.h"
+#include "os/interrupt.h"
 
 namespace {
 

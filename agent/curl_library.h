@@ -26,7 +26,7 @@ struct CurlLibrary {
 const CurlLibrary* loadCurlLibrary(std::string* why);
 
 /// Makes every transfer on the handle end as soon as an interrupt is pending
-/// (bootstrap/interrupt.h), on every libcurl from 7.29.0 on.
+/// (os/interrupt.h), on every libcurl from 7.29.0 on.
 CURLcode stopTransfersOnInterrupt(const CurlLibrary& lib, CURL* curl);
 
 #endif  // KV_AGENT_CURL_LIBRARY_H_

@@ -10,24 +10,24 @@
 #include <utility>
 
 #include "agent/agent_paths.h"
-#include "agent/agent_url.h"
 #include "agent/curl_library.h"
 #include "agent/signature_check.h"
 #include "agent/transfer_failure.h"
-#include "bootstrap/interrupt.h"
-#include "bootstrap/paths.h"
-#include "bootstrap/platform_tag.h"
-#include "bootstrap/stream_handles.h"
-
-#ifndef KV_VERSION
-#error "KV_VERSION, the project's version, goes into the User-Agent (the core's build defines it)"
-#endif
+#include "build_config.h"
+#include "formats/agent_url.h"
+#include "formats/arch.h"
+#include "os/interrupt.h"
+#include "os/paths.h"
+#include "os/stream_handles.h"
 
 namespace {
 
 using CurlHandle = std::unique_ptr<CURL, void (*)(CURL*)>;
 
-const char kUserAgent[] = "kv-bootstrap/" KV_VERSION " (" KV_PLATFORM_TAG ")";
+const std::string& userAgent() {
+  static const std::string text = std::string("kv-bootstrap/") + KV_VERSION + " (" + kPlatformTag + ")";
+  return text;
+}
 
 std::string initFailure(const std::string& url, const std::string& why) {
   return "Failed to initialize CURL library to download the TVE Installer from " + url +
@@ -61,7 +61,7 @@ CURLcode setTransferOptions(const CurlLibrary& lib, CURL* curl, const std::strin
   if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, limits.stallSeconds);
   if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, limits.connectSeconds);
   // libcurl keeps a copy of the text.
-  if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent);
+  if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_USERAGENT, userAgent().c_str());
   if (code == CURLE_OK) code = stopTransfersOnInterrupt(lib, curl);
   return code;
 }
@@ -91,8 +91,9 @@ const CurlLibrary* curlLibraryFor(const std::string& url, ReportFn report) {
   return lib;
 }
 
-bool downloadInstallAgent(const std::string& destPath, ReportFn report) {
-  return fetchAgentArchive(installAgentUrl(), destPath, report);
+bool downloadInstallAgent(const AgentConfig& config, const CurlLibrary& lib,
+                          const std::string& destPath, ReportFn report) {
+  return fetchAgentArchive(config, lib, destPath, report);
 }
 
 namespace {
@@ -179,7 +180,7 @@ bool askForTag(const Transfer& transfer, ValidateString* tagLine) {
 // The cached agent is kept only when the server still sends the tag stored
 // with it.
 bool cachedAgentIsCurrent(const std::string& cacheRoot, const ValidateString& tagLine) {
-  return !findCachedAgent().empty() && isValidateStringCurrent(cacheRoot, tagLine);
+  return !findCachedAgent(cacheRoot).empty() && isValidateStringCurrent(cacheRoot, tagLine);
 }
 
 // Written as it stands, without a line end: whatever is reported next
@@ -221,31 +222,28 @@ bool downloadArchive(const Transfer& transfer, FileHandle dest) {
 
 }  // namespace
 
-// The two strings' order is the interface every caller already uses.
-// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
-bool fetchAgentArchive(const std::string& url, const std::string& destPath, ReportFn report,
-                       const TransferLimits& limits) {
+bool fetchAgentArchive(const AgentConfig& config, const CurlLibrary& lib,
+                       const std::string& destPath, ReportFn report, const TransferLimits& limits) {
+  const std::string& url = config.agentUrl;
   FileHandle dest(fopen(destPath.c_str(), "wb"));
   if (!dest) {
     report("Failed to download the TVE with " + std::string(strerror(errno)), true);
     return false;
   }
-  const CurlLibrary* lib = curlLibraryFor(url, report);
-  if (lib == nullptr) return false;
-  CurlHandle curl = openHandle(*lib, url, limits, report);
+  CurlHandle curl = openHandle(lib, url, limits, report);
   if (!curl) return false;
-  const Transfer transfer{*lib, curl.get(), url, report};
+  const Transfer transfer{lib, curl.get(), url, report};
 
   ValidateString tagLine;
   if (!askForTag(transfer, &tagLine)) return false;
-  const std::string cacheRoot = agentCacheRoot();
+  const std::string& cacheRoot = config.cacheRoot;
   if (cachedAgentIsCurrent(cacheRoot, tagLine)) return true;
   // The stale agent goes before its replacement comes.
   removeTreeIfExists(cacheRoot + kAgentDirName);
   if (!downloadArchive(transfer, std::move(dest))) return false;
   // Nothing of a download is trusted before its signature is checked: not its
   // tag, not its contents.
-  if (!verifyAgentArchive(*lib, curl.get(), url, destPath, cacheRoot, report)) {
+  if (!verifyAgentArchive(lib, curl.get(), config, destPath, report)) {
     unlink(destPath.c_str());
     return false;
   }

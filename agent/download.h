@@ -6,8 +6,9 @@
 
 #include <curl/curl.h>
 
+#include "agent/agent_config.h"
 #include "agent/curl_library.h"
-#include "bootstrap/report.h"
+#include "os/report.h"
 
 /// A transfer that receives no byte for this long is abandoned.
 constexpr long kStallTimeoutSeconds = 60;
@@ -31,15 +32,17 @@ struct TransferLimits {
 /// cannot be loaded.
 const CurlLibrary* curlLibraryFor(const std::string& url, ReportFn report);
 
-/// Fetches the agent archive from installAgentUrl() (agent_paths.h). See
-/// fetchAgentArchive().
-bool downloadInstallAgent(const std::string& destPath, ReportFn report);
+/// Fetches the agent archive from config's agent URL. See fetchAgentArchive().
+bool downloadInstallAgent(const AgentConfig& config, const CurlLibrary& lib,
+                          const std::string& destPath, ReportFn report);
 
-/// Asks the server for the archive's entity tag; when the cached agent is not
-/// current, removes it, downloads the archive into destPath and stores the tag.
-/// True when the cached agent is current or the archive was downloaded; false
-/// after reporting why not.
-bool fetchAgentArchive(const std::string& url, const std::string& destPath, ReportFn report,
+/// Asks the server for the archive's entity tag; when the agent cached under
+/// config's cache root is not current, removes it, downloads the archive into
+/// destPath, checks it with config's keys and stores the tag. True when the
+/// cached agent is current or the archive was downloaded; false after
+/// reporting why not.
+bool fetchAgentArchive(const AgentConfig& config, const CurlLibrary& lib,
+                       const std::string& destPath, ReportFn report,
                        const TransferLimits& limits = TransferLimits());
 
 /// libcurl header function: keeps the last "ETag: " line (any letter case) of

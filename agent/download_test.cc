@@ -19,14 +19,17 @@
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
+#include "agent/agent_config.h"
 #include "agent/agent_paths.h"
-#include "bootstrap/interrupt.h"
-#include "bootstrap/platform_tag.h"
+#include "agent/curl_library.h"
+#include "formats/arch.h"
+#include "os/interrupt.h"
 #include "tests/nginx_server.h"
 #include "tests/proxy_server.h"
 #include "tests/run_helpers.h"
 #include "tests/script_server.h"
 #include "tests/test_util.h"
+#include "build_config.h"
 
 namespace {
 
@@ -77,8 +80,6 @@ std::vector<std::string> reportedMessages() {
 // and a payload directory to download into.
 class DownloadTest : public testing::Test {
  protected:
-  DownloadTest() : home_("HOME", tmp_ / "home"), urlOverride_("KV_INTERNAL_INSTALL_AGENT_URL", {}) {}
-
   void SetUp() override {
     shellOrDie("mkdir -p " + cacheRoot() + "installagent " + tmp_ / "payload");
     gReported.clear();
@@ -99,19 +100,23 @@ class DownloadTest : public testing::Test {
   bool fetch(const std::string& url, const TransferLimits& limits = TransferLimits()) {
     return fetchInto(url, dest(), limits);
   }
+  // A download from url with the cache at cacheRoot(), whatever the URL.
   bool fetchInto(const std::string& url, const std::string& path,
                  const TransferLimits& limits = TransferLimits()) {
     gReported.clear();
-    return fetchAgentArchive(url, path, recordReport, limits);
+    AgentConfig config = agentConfigFor(url, (tmp_ / "home").c_str(), {});
+    config.cacheRoot = cacheRoot();
+    std::string why;
+    const CurlLibrary* lib = loadCurlLibrary(&why);
+    EXPECT_NE(nullptr, lib) << why;
+    return lib != nullptr && fetchAgentArchive(config, *lib, path, recordReport, limits);
   }
 
   ScopedTempDir tmp_;
-  ScopedEnv home_;
-  ScopedEnv urlOverride_;
 };
 
 // The bootstrap's name, version and platform, as every request must carry them.
-std::string userAgent() { return std::string("kv-bootstrap/") + KV_STUB_VERSION + " (" + kPlatformTag + ")"; }
+std::string userAgent() { return std::string("kv-bootstrap/") + KV_VERSION + " (" + kPlatformTag + ")"; }
 
 // The server refuses every request without the bootstrap's own User-Agent:
 // each transfer below shows that its requests carry it.
@@ -405,23 +410,10 @@ TEST_F(DownloadScriptTest, UnreachableOrMissingUrl) {
   EXPECT_EQ(std::vector<std::string>{kFailedFrom + closed + "Error : " + curlText(CURLE_COULDNT_CONNECT)},
             reportedMessages());
 
-  {
-    ScopedEnv url("KV_INTERNAL_INSTALL_AGENT_URL", "");
-    gReported.clear();
-    EXPECT_FALSE(downloadInstallAgent(dest(), recordReport));
-    EXPECT_EQ(std::vector<std::string>{std::string(kFailedFrom) +
-                                       "Error : " + curlText(CURLE_URL_MALFORMAT)},
-              reportedMessages())
-        << "an empty URL is used as given, not replaced by the built-in one";
-  }
-  {
-    server_.setRoute("/override", answer(200, {{"ETag", "\"o\""}}, "archive"));
-    ScopedEnv url("KV_INTERNAL_INSTALL_AGENT_URL", server_.url("/override"));
-    gReported.clear();
-    EXPECT_TRUE(downloadInstallAgent(dest(), recordReport));
-    EXPECT_EQ((std::vector<std::string>{"HEAD /override 200", "GET /override 200"}),
-              server_.requests());
-  }
+  EXPECT_FALSE(fetch(""));
+  EXPECT_EQ(std::vector<std::string>{std::string(kFailedFrom) + "Error : " + curlText(CURLE_URL_MALFORMAT)},
+            reportedMessages())
+      << "an empty URL is used as given";
 }
 
 TEST_F(DownloadScriptTest, StalledServerIsAbandoned) {

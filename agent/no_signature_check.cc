@@ -4,17 +4,15 @@
 
 #include <cstring>
 
-#include "bootstrap/stub_record.h"
+#include "formats/stub_record.h"
 
-bool useAgentKey(const char* keyLine, std::string* why) {
+bool readAgentKeySlot(const char* keyLine, std::vector<MinisignPublicKey>* keys, std::string* why) {
+  keys->clear();
   if (strcmp(keyLine, kNoAgentKey) == 0) return true;
   *why = "is set, but this bootstrap cannot check signatures";
   return false;
 }
 
-const char* agentKeyId() { return ""; }
-
-bool verifyAgentArchive(const CurlLibrary&, CURL*, const std::string&, const std::string&,
-                        const std::string&, ReportFn) {
+bool verifyAgentArchive(const CurlLibrary&, CURL*, const AgentConfig&, const std::string&, ReportFn) {
   return true;
 }

@@ -10,29 +10,31 @@
 #include "agent/cache_lock.h"
 #include "agent/cache_trust.h"
 #include "agent/download.h"
-#include "bootstrap/interrupt.h"
-#include "bootstrap/package_layout.h"
-#include "bootstrap/paths.h"
-#include "bootstrap/shell.h"
-#include "bootstrap/stream_handles.h"
+#include "formats/package_layout.h"
+#include "os/interrupt.h"
+#include "os/paths.h"
+#include "os/shell.h"
+#include "os/stream_handles.h"
 
 namespace {
 
-bool cacheTrusted(ReportFn report) {
-  const std::string distrust = untrustedCacheReason();
+bool cacheTrusted(const AgentConfig& config, ReportFn report) {
+  const std::string distrust = untrustedCacheReason(config);
   if (!distrust.empty()) report(distrust, true);
   return distrust.empty();
 }
 
 // The agent from the per-user cache: confirmed current by the server, or
 // downloaded and unpacked afresh.
-std::string provisionCachedAgent(const std::string& payloadDir, ReportFn report) {
+std::string provisionCachedAgent(const std::string& payloadDir, const AgentConfig& config,
+                                ReportFn report) {
   // Without libcurl nothing can be fetched: say so before the cache is touched.
-  if (curlLibraryFor(installAgentUrl(), report) == nullptr) return std::string();
+  const CurlLibrary* lib = curlLibraryFor(config.agentUrl, report);
+  if (lib == nullptr) return std::string();
 
-  const std::string cacheRoot = agentCacheRoot();
+  const std::string& cacheRoot = config.cacheRoot;
   const std::string agentDir = cacheRoot + kAgentDirName;
-  if (!cacheTrusted(report)) return std::string();
+  if (!cacheTrusted(config, report)) return std::string();
   // The lock file's directory. The agent directory is made only under the
   // lock: the run holding it removes that directory whenever it downloads.
   makeDirs(cacheRoot, 0700);
@@ -42,7 +44,7 @@ std::string provisionCachedAgent(const std::string& payloadDir, ReportFn report)
   CacheLock lock(cacheRoot);
   if (pendingInterrupt()) return std::string();
   // Another user may have created the cache between the first look and now.
-  if (!cacheTrusted(report)) return std::string();
+  if (!cacheTrusted(config, report)) return std::string();
   if (makeDirs(agentDir, 0700) != 0 || !isDirectory(agentDir)) {
     report("Cannot create the install agent cache directory " + agentDir + ": " +
                strerror(whyDirectoryMissing(agentDir)) +
@@ -52,9 +54,9 @@ std::string provisionCachedAgent(const std::string& payloadDir, ReportFn report)
   }
 
   const std::string archive = payloadDir + "/" + kAgentZipName;
-  if (!downloadInstallAgent(archive, report)) return std::string();
+  if (!downloadInstallAgent(config, *lib, archive, report)) return std::string();
 
-  std::string cached = findCachedAgent();
+  std::string cached = findCachedAgent(cacheRoot);
   if (!cached.empty()) return installScriptPath(cached);
 
   // The download removed the stale agent's directory; unzip would make it anew
@@ -108,9 +110,10 @@ bool unpackAgentZip(const std::string& archive, const std::string& destDir, Repo
   return true;
 }
 
-std::string provisionInstallAgent(const std::string& payloadDir, ReportFn report) {
+std::string provisionInstallAgent(const std::string& payloadDir, const AgentConfig& config,
+                                  ReportFn report) {
   const std::string archive = findAgentZipInPayload(payloadDir);
-  if (archive.empty()) return provisionCachedAgent(payloadDir, report);
+  if (archive.empty()) return provisionCachedAgent(payloadDir, config, report);
   if (!unpackAgentZip(archive, payloadDir, report)) return std::string();
   return installScriptPath(payloadDir);
 }

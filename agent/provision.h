@@ -3,12 +3,14 @@
 
 #include <string>
 
-#include "bootstrap/report.h"
+#include "agent/agent_config.h"
+#include "os/report.h"
 
 /// Leaves an install agent unpacked on disk (from the package, the per-user
-/// cache, or a fresh download) and returns the path of its install script;
-/// the empty string on failure.
-std::string provisionInstallAgent(const std::string& payloadDir, ReportFn report);
+/// cache of config, or a fresh download from config's agent URL) and returns
+/// the path of its install script; the empty string on failure.
+std::string provisionInstallAgent(const std::string& payloadDir, const AgentConfig& config,
+                                  ReportFn report);
 
 /// The agent archive carried in the payload directory, or the empty string.
 std::string findAgentZipInPayload(const std::string& payloadDir);

@@ -14,8 +14,8 @@
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
-#include "bootstrap/report.h"
-#include "bootstrap/shell.h"
+#include "os/report.h"
+#include "os/shell.h"
 #include "tests/nginx_server.h"
 #include "tests/proxy_server.h"
 #include "tests/run_helpers.h"

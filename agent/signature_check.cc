@@ -11,26 +11,15 @@
 
 #include <sodium.h>
 
-#include "agent/minisig.h"
 #include "agent/signing_time.h"
 #include "agent/transfer_failure.h"
-#include "bootstrap/file_descriptor.h"
-#include "bootstrap/interrupt.h"
-#include "bootstrap/stream_handles.h"
-#include "bootstrap/stub_record.h"
+#include "formats/minisig.h"
+#include "formats/stub_record.h"
+#include "os/file_descriptor.h"
+#include "os/interrupt.h"
+#include "os/stream_handles.h"
 
 namespace {
-
-// The key in use; none until useAgentKey() takes one.
-struct AgentKey {
-  bool set = false;
-  MinisignPublicKey key;
-  std::string id;
-};
-AgentKey& agentKey() {
-  static AgentKey key;
-  return key;
-}
 
 static_assert(sizeof(MinisignPublicKey::key) == crypto_sign_PUBLICKEYBYTES,
               "a minisign public key is an Ed25519 key");
@@ -90,7 +79,7 @@ bool isAlgorithm(const MinisignSignature& signature, const char* name) {
 }
 
 bool fileSignatureMatches(const MinisignSignature& signature, const std::string& archivePath,
-                          std::string* why) {
+                          const MinisignPublicKey& key, std::string* why) {
   if (isAlgorithm(signature, kHashedAlgorithm)) {
     std::array<uint8_t, crypto_generichash_BYTES_MAX> hash{};
     if (!hashFile(archivePath, &hash)) {
@@ -98,7 +87,7 @@ bool fileSignatureMatches(const MinisignSignature& signature, const std::string&
       return false;
     }
     return crypto_sign_verify_detached(signature.signature.data(), hash.data(), hash.size(),
-                                       agentKey().key.key.data()) == 0;
+                                       key.key.data()) == 0;
   }
   MappedFile file(archivePath);
   if (!file.ok()) {
@@ -106,7 +95,7 @@ bool fileSignatureMatches(const MinisignSignature& signature, const std::string&
     return false;
   }
   return crypto_sign_verify_detached(signature.signature.data(), file.data(), file.size(),
-                                     agentKey().key.key.data()) == 0;
+                                     key.key.data()) == 0;
 }
 
 struct SignatureDownload {
@@ -125,10 +114,18 @@ size_t appendSignature(char* data, size_t size, size_t count, void* download) {
   return length;
 }
 
-// True when signature is the built-in key's, over the file at archivePath and
+// The key among keys that made the signature; nullptr when none did.
+const MinisignPublicKey* signersKey(const MinisignSignature& signature,
+                                    const std::vector<MinisignPublicKey>& keys) {
+  for (const MinisignPublicKey& key : keys)
+    if (key.keyId == signature.keyId) return &key;
+  return nullptr;
+}
+
+// True when signature is one of the keys', over the file at archivePath and
 // its own trusted comment.
 bool signatureMatches(const MinisignSignature& signature, const std::string& archivePath,
-                      std::string* why) {
+                      const std::vector<MinisignPublicKey>& keys, std::string* why) {
   if (sodium_init() < 0) {
     *why = "the cryptography library cannot start";
     return false;
@@ -137,20 +134,22 @@ bool signatureMatches(const MinisignSignature& signature, const std::string& arc
     *why = "the signature's algorithm is unknown";
     return false;
   }
-  if (signature.keyId != agentKey().key.keyId) {
-    *why = "it is signed with key " + keyIdText(signature.keyId) + ", not with key " + agentKeyId();
+  const MinisignPublicKey* key = signersKey(signature, keys);
+  if (key == nullptr) {
+    *why = "it is signed with key " + keyIdText(signature.keyId) + ", not with key " +
+           keyIdText(keys.front().keyId);
     return false;
   }
   std::string signedComment(signature.signature.begin(), signature.signature.end());
   signedComment += signature.trustedComment;
   if (crypto_sign_verify_detached(signature.globalSignature.data(),
                                   reinterpret_cast<const unsigned char*>(signedComment.data()),
-                                  signedComment.size(), agentKey().key.key.data()) != 0) {
+                                  signedComment.size(), key->key.data()) != 0) {
     *why = "the trusted comment does not match its signature";
     return false;
   }
   why->clear();
-  if (!fileSignatureMatches(signature, archivePath, why)) {
+  if (!fileSignatureMatches(signature, archivePath, *key, why)) {
     if (why->empty()) *why = "the signature does not match the file";
     return false;
   }
@@ -159,27 +158,33 @@ bool signatureMatches(const MinisignSignature& signature, const std::string& arc
 
 }  // namespace
 
-bool useAgentKey(const char* keyLine, std::string* why) {
-  AgentKey& inUse = agentKey();
-  inUse = AgentKey();
+bool readAgentKeySlot(const char* keyLine, std::vector<MinisignPublicKey>* keys, std::string* why) {
+  keys->clear();
   if (strcmp(keyLine, kNoAgentKey) == 0) return true;
-  if (!parseMinisignPublicKey(keyLine, &inUse.key, why)) {
+  MinisignPublicKey key;
+  if (!parseMinisignPublicKey(keyLine, &key, why)) {
     *why = "is not a minisign public key: " + *why;
     return false;
   }
-  inUse.set = true;
-  inUse.id = keyIdText(inUse.key.keyId);
+  keys->push_back(key);
   return true;
 }
 
-const char* agentKeyId() { return agentKey().id.c_str(); }
+bool checkAgentSignature(const std::string& signatureText, const std::string& archivePath,
+                         const std::vector<MinisignPublicKey>& keys,
+                         std::optional<int64_t>* signedAt, std::string* why) {
+  MinisignSignature signature;
+  if (!parseMinisignSignature(signatureText, &signature, why) ||
+      !signatureMatches(signature, archivePath, keys, why))
+    return false;
+  *signedAt = signingTimeIn(signature.trustedComment);
+  return true;
+}
 
-// The two strings' order is fetchAgentArchive's.
-// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
-bool verifyAgentArchive(const CurlLibrary& lib, CURL* curl, const std::string& url,
-                        const std::string& archivePath, const std::string& cacheRoot,
-                        ReportFn report) {
-  if (!agentKey().set) return true;
+bool verifyAgentArchive(const CurlLibrary& lib, CURL* curl, const AgentConfig& config,
+                        const std::string& archivePath, ReportFn report) {
+  if (config.keys.empty()) return true;
+  const std::string& url = config.agentUrl;
   const std::string sigUrl = url + ".minisig";
   SignatureDownload download;
   CURLcode code = lib.easy_setopt(curl, CURLOPT_URL, sigUrl.c_str());
@@ -200,10 +205,9 @@ bool verifyAgentArchive(const CurlLibrary& lib, CURL* curl, const std::string& u
   } else if (status >= 400) {
     why = "no signature at " + sigUrl + " (HTTP code: " + std::to_string(status) + ")";
   } else {
-    MinisignSignature signature;
-    if (parseMinisignSignature(download.text, &signature, &why) &&
-        signatureMatches(signature, archivePath, &why) &&
-        acceptSigningTime(cacheRoot, signingTimeIn(signature.trustedComment), &why))
+    std::optional<int64_t> signedAt;
+    if (checkAgentSignature(download.text, archivePath, config.keys, &signedAt, &why) &&
+        acceptSigningTime(config.cacheRoot, signedAt, &why))
       return true;
   }
   report("Failed to verify the TVE Installer downloaded from " + url + ": " + why, true);

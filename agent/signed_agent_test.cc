@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "agent/minisig.h"
+#include "formats/minisig.h"
 #include "tests/nginx_server.h"
 #include "tests/run_helpers.h"
 #include "tests/script_server.h"
@@ -108,7 +108,7 @@ class SignedAgentTest : public testing::Test {
     return dir;
   }
   std::string cacheRoot(const std::string& url = "") const {
-    return agentCacheRootFor(home(), url.empty() ? agentUrl() : url, KV_TEST_KEY_ID);
+    return agentCacheRootFor(home(), url.empty() ? agentUrl() : url, testKeyId());
   }
   std::string unkeyedCacheRoot() const { return agentCacheRootFor(home(), agentUrl()); }
 

@@ -1,11 +1,9 @@
 #include "agent/signing_time.h"
 
-#include <cstdio>
 #include <ctime>
 
 #include "agent/agent_paths.h"
-#include "bootstrap/paths.h"
-#include "bootstrap/stream_handles.h"
+#include "os/file_descriptor.h"
 
 namespace {
 
@@ -25,11 +23,8 @@ std::optional<int64_t> parseSeconds(const std::string& text) {
 // The time remembered in the cache; nullopt when there is none or it does not
 // read as one, which only a damaged disk leaves behind.
 std::optional<int64_t> rememberedSigningTime(const std::string& cacheRoot) {
-  FileHandle file(fopen(signingTimeFilePath(cacheRoot).c_str(), "rb"));
-  if (!file) return std::nullopt;
-  char buffer[kMaxDigits + 2];
-  const size_t got = fread(buffer, 1, sizeof buffer, file.get());
-  std::string text(buffer, got);
+  std::string text;
+  if (!readFileStart(signingTimeFilePath(cacheRoot), kMaxDigits + 2, &text)) return std::nullopt;
   if (!text.empty() && text.back() == '\n') text.pop_back();
   return parseSeconds(text);
 }

@@ -2,36 +2,11 @@
 // download and its signature's alike.
 #include "agent/transfer_failure.h"
 
-#include <cctype>
 #include <cstdlib>
-#include <cstring>
 
-#include "agent/agent_url.h"
+#include "formats/agent_url.h"
 
 namespace {
-
-// The scheme of a URL in lower case: the letters, digits, "+", "-" and "."
-// it starts with.
-std::string schemeOf(const char* url) {
-  std::string scheme;
-  for (const char* c = url; *c != '\0'; ++c) {
-    const auto byte = static_cast<unsigned char>(*c);
-    if (!isalnum(byte) && strchr("+-.", byte) == nullptr) break;
-    scheme += static_cast<char>(tolower(byte));
-  }
-  return scheme;
-}
-
-// The host and port of a URL as written: what follows "//" up to the path,
-// without a user name or password.
-std::string hostOf(const std::string& url) {
-  const char* start = strstr(url.c_str(), "://");
-  start = start != nullptr ? start + 3 : url.c_str();
-  const char* end = start + strcspn(start, "/?#");
-  for (const char* at = start; at < end; ++at)
-    if (*at == '@') start = at + 1;
-  return std::string(start, end);
-}
 
 // The variable libcurl takes the URL's proxy from, when one is set: the
 // scheme's own (only in lower case for http), else ALL_PROXY; libcurl passes
@@ -52,7 +27,7 @@ const char* proxyVariableFor(const std::string& url) {
 // redirect, so the host is the URL's own, or the proxy's.
 std::string unansweredConnectReason(const std::string& url) {
   std::string reason = "nothing answered at ";
-  reason += hostOf(url);
+  reason += parseUrl(url).authority;
   if (const char* proxy = proxyVariableFor(url)) {
     reason += " or at the proxy that ";
     reason += proxy;
@@ -77,7 +52,7 @@ std::string transferFailureReason(const CurlLibrary& lib, CURL* curl, const std:
       target != nullptr) {
     const std::string allowed = isHttpsUrl(url) ? "an https agent URL may lead to https only"
                                              : "an http agent URL may lead to http and https only";
-    return "the server redirected to " + schemeOf(target) + ", a protocol that is not allowed (" +
+    return "the server redirected to " + parseUrl(target).scheme + ", a protocol that is not allowed (" +
            allowed + ")";
   }
   // Only a connect that never got through may be told as one: a server that

@@ -1,6 +1,6 @@
-#include "bootstrap/interrupt.h"
-#include "bootstrap/report.h"
+#include "os/interrupt.h"
 #include "bootstrap/run.h"
+#include "os/report.h"
 
 int main(int argc, char** argv) {
   catchInterrupts();

@@ -2,10 +2,10 @@
 
 #include <unistd.h>
 
-#include "bootstrap/executable_path.h"
-#include "bootstrap/paths.h"
-#include "bootstrap/report.h"
-#include "bootstrap/shell.h"
+#include "os/executable_path.h"
+#include "os/paths.h"
+#include "os/report.h"
+#include "os/shell.h"
 
 std::string payloadExtractCommand(const std::string& package, const std::string& destDir) {
   return "unzip -qq " + quoteIfNeeded(package) + " -d " + quoteIfNeeded(destDir);

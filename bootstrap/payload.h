@@ -3,9 +3,9 @@
 
 #include <string>
 
-#include "bootstrap/package_layout.h"
-#include "bootstrap/report.h"
-#include "bootstrap/shell.h"
+#include "formats/package_layout.h"
+#include "os/report.h"
+#include "os/shell.h"
 
 /// The command that unpacks the archive appended to `package` into destDir.
 std::string payloadExtractCommand(const std::string& package, const std::string& destDir);

@@ -3,13 +3,14 @@
 #include <cstdlib>
 #include <string>
 
-#include "agent/agent_settings.h"
+#include "agent/agent_config.h"
 #include "agent/provision.h"
-#include "bootstrap/executable_path.h"
-#include "bootstrap/interrupt.h"
+#include "bootstrap/launch.h"
+#include "bootstrap/own_record.h"
 #include "bootstrap/payload.h"
 #include "bootstrap/temp_install_dir.h"
-#include "launch/launch.h"
+#include "os/executable_path.h"
+#include "os/interrupt.h"
 
 namespace {
 
@@ -17,8 +18,8 @@ const char kUnitTestModeVariable[] = "__KV_BOOTSTRAP_INSTALLER_UNITTEST__";
 
 // Runs every step but the clean-up; true on success. An interrupt that
 // arrived during a step stops the run before the next one starts.
-bool runSteps(const std::string& payloadDir, CommandInput unzipInput, int argc, char** argv,
-              ReportFn report) {
+bool runSteps(const std::string& payloadDir, CommandInput unzipInput, const AgentConfig& config,
+              int argc, char** argv, ReportFn report) {
   int code = extractPayload(payloadDir, unzipInput, report);
   if (pendingInterrupt()) return false;
   if (code != 0) {
@@ -26,7 +27,7 @@ bool runSteps(const std::string& payloadDir, CommandInput unzipInput, int argc, 
     return false;
   }
 
-  std::string installScript = provisionInstallAgent(payloadDir, report);
+  std::string installScript = provisionInstallAgent(payloadDir, config, report);
   if (pendingInterrupt() || installScript.empty()) return false;
 
   if (!launchInstallAgent(installScript, payloadDir, argc, argv, report)) {
@@ -39,8 +40,13 @@ bool runSteps(const std::string& payloadDir, CommandInput unzipInput, int argc, 
 }  // namespace
 
 int BootstrapRun(int argc, char** argv, ReportFn report) {
-  // A package whose record was damaged would fetch and run who knows what.
-  if (!loadAgentSettings(report)) return -1;
+  // What kv-pack set for this package, read once; a damaged record stops the
+  // run before anything is made.
+  AgentConfig config;
+  if (!settleAgentConfig({ownAgentBaseUrlSlot(), ownAgentKeySlot(), getenv(kAgentUrlVariable),
+                          getenv("HOME")},
+                         report, &config))
+    return -1;
   TempInstallDir workDir;
   std::string payloadDir = workDir.path();
   const bool unitTestMode = getenv(kUnitTestModeVariable) != nullptr;
@@ -49,6 +55,6 @@ int BootstrapRun(int argc, char** argv, ReportFn report) {
   // Only the unit-test mode, which unpacks beside files already there, lets
   // unzip ask the user whether to replace them.
   const CommandInput unzipInput = unitTestMode ? CommandInput::kInherited : CommandInput::kNone;
-  bool succeeded = runSteps(payloadDir, unzipInput, argc, argv, report);
+  bool succeeded = runSteps(payloadDir, unzipInput, config, argc, argv, report);
   return succeeded ? 0 : -1;
 }

@@ -1,7 +1,7 @@
 #ifndef KV_BOOTSTRAP_RUN_H_
 #define KV_BOOTSTRAP_RUN_H_
 
-#include "bootstrap/report.h"
+#include "os/report.h"
 
 /// The whole run: unpack the payload into a private work directory, obtain the
 /// install agent, run it with the bundle and the user's arguments, clean up.

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "bootstrap/shell.h"
+#include "os/shell.h"
 
 TempInstallDir::TempInstallDir() {
   char name[] = "/tmp/kvXXXXXX";  // always /tmp, whatever TMPDIR says

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "agent/minisig.h"
+#include "formats/minisig.h"
 #include "fuzz/fuzz_check.h"
 
 namespace {

@@ -13,8 +13,8 @@
 #include <cstring>
 #include <string>
 
-#include "bootstrap/shell.h"
 #include "fuzz/fuzz_check.h"
+#include "os/shell.h"
 
 namespace {
 

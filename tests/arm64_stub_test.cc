@@ -12,10 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include "formats/arch.h"
 #include "tests/nginx_server.h"
-#include "tools/kv-pack/arch.h"
 #include "tests/run_helpers.h"
 #include "tests/test_util.h"
+#include "build_config.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ class Arm64StubTest : public testing::Test {
  protected:
   Arm64StubTest()
       : nginx_(www(tmp_), {"", "",
-                       "if ($http_user_agent != \"kv-bootstrap/" KV_STUB_VERSION " (" +
+                       "if ($http_user_agent != \"kv-bootstrap/" KV_VERSION " (" +
                            std::string(kArmPlatform) + ")\") { return 403; }\n"}) {}
 
   void SetUp() override {
@@ -89,7 +90,7 @@ TEST_F(Arm64StubTest, PackageWithItsAgentInstalls) {
 
   ProcessResult info = runProcess({{packBinary(), "--info", package}, {}, {}, "", ""});
   EXPECT_EQ(0, info.exitCode) << info.err;
-  EXPECT_EQ(std::string(kArmPlatform), archNamed("aarch64")->platformTag) << "kv-pack's table";
+  EXPECT_EQ(std::string(kArmPlatform), kArches[1].platformTag) << "kv-pack's table";
   for (const std::string& line : {"\nplatform         " + std::string(kArmPlatform) + "\n",
                                   std::string("\nmachine          aarch64\n"),
                                   std::string("\nneeds glibc      2.17 or later\n")})
@@ -138,7 +139,7 @@ TEST_F(Arm64StubTest, DownloadedAgentIsCachedUnderItsOwnPlatform) {
     EXPECT_EQ(4u, readRecordedArgs(tmp_ / "served.record").size());
     EXPECT_EQ(expected, nginx_.joinedAccessLog());
   }
-  EXPECT_TRUE(fileExists(agentCacheRootFor(tmp_ / "home", nginx_.url(file), KV_TEST_KEY_ID,
+  EXPECT_TRUE(fileExists(agentCacheRootFor(tmp_ / "home", nginx_.url(file), testKeyId(),
                                            kArmPlatform) + "installagent/install"));
   EXPECT_FALSE(fileExists(agentCacheBaseFor(tmp_ / "home")));
   expectNoWorkDirLeft();

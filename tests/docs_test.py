@@ -54,7 +54,7 @@ def literals(text):
     return [piece for value in found for piece in re.split(r"\$\{\w+\}", value) if piece]
 
 
-BOOTSTRAP = [f for d in ("bootstrap", "agent", "launch") for f in files(d + "/*.[ch]*")]
+BOOTSTRAP = [f for d in ("bootstrap", "agent", "os", "formats") for f in files(d + "/*.[ch]*")]
 LITERALS = {lit for path in BOOTSTRAP + files("tools/kv-pack/*.[ch]*") + ["CMakeLists.txt"] +
             files("cmake/*.cmake") for lit in literals(read(path))}
 
@@ -177,7 +177,7 @@ for path in BOOTSTRAP:
             continue  # a name, a format, or a command's options
         if text.strip() not in page:
             failures.append(f'{TROUBLESHOOTING}: lacks "{text.strip()}" ({path})')
-codes = {"4" + code for code in re.findall(r"= (\d+),", read("bootstrap/report.h"))}
+codes = {"4" + code for code in re.findall(r"= (\d+),", read("os/report.h"))}
 failures += [f"{TROUBLESHOOTING}: lacks the failure code ({c})" for c in sorted(codes)
              if f"({c})" not in page]
 failures += [f"{where}: ({c}) is no failure code of bootstrap/report.h" for where, parts in quotes

@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "bootstrap/report.h"
+#include "os/report.h"
 #include "tests/server_process.h"
 
 std::string failureOutput(int code) {

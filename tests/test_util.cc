@@ -20,8 +20,9 @@
 
 #include <gtest/gtest.h>
 
-#include "bootstrap/shell.h"
 #include "agent/agent_paths.h"
+#include "formats/minisig.h"
+#include "os/shell.h"
 #include "tests/test_users.h"
 
 extern char** environ;
@@ -426,4 +427,12 @@ std::string agentCacheRootFor(const std::string& home, const std::string& agentU
   std::string root = agentCacheBaseFor(home, platform) + agentSourceDirName(agentUrl);
   if (!keyId.empty()) root += "signed-" + keyId + "/";
   return root;
+}
+
+std::string testKeyId() {
+  MinisignPublicKey key;
+  std::string why;
+  const std::string file = std::string(KV_TEST_KEY_DIR) + "/agent.pub";
+  if (!parseMinisignPublicKey(readFile(file), &key, &why)) ADD_FAILURE() << file << ": " << why;
+  return keyIdText(key.keyId);
 }

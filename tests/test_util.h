@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "bootstrap/platform_tag.h"
+#include "formats/arch.h"
 
 /// A fresh directory for one test, removed with its contents at the end even
 /// when an assertion fails.
@@ -194,5 +194,8 @@ std::string agentCacheBaseFor(const std::string& home, const std::string& platfo
 std::string agentCacheRootFor(const std::string& home, const std::string& agentUrl,
                               const std::string& keyId = "",
                               const std::string& platform = kPlatformTag);
+
+/// The id of the test key pair in KV_TEST_KEY_DIR, as kv-pack prints it.
+std::string testKeyId();
 
 #endif  // KV_TESTS_TEST_UTIL_H_

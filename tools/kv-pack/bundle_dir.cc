@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-#include "bootstrap/stream_handles.h"
+#include "os/stream_handles.h"
 #include "tools/kv-pack/child_process.h"
 #include "tools/kv-pack/file_io.h"
 

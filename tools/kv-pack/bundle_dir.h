@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/kv-pack/scoped_paths.h"
+#include "tools/kv-pack/staging_dir.h"
 
 /// How a bundle directory becomes a ZIP archive.
 struct BundleZipOptions {

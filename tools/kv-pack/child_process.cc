@@ -10,9 +10,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "bootstrap/child_outcome.h"
-#include "bootstrap/interrupt.h"
-#include "bootstrap/spawn_actions.h"
+#include "os/child_outcome.h"
+#include "os/interrupt.h"
+#include "os/spawn_actions.h"
 #include "tools/kv-pack/file_io.h"
 
 extern char** environ;

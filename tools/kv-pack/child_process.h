@@ -34,7 +34,7 @@ struct ChildResult {
 /// A program that runs beside our own work until it is waited for. Standard
 /// output and error are captured; when we are asked to stop meanwhile, the
 /// child is sent SIGTERM and still waited for. A child ended by one of the
-/// interrupt signals counts as an interrupt of ours (bootstrap/interrupt.h).
+/// interrupt signals counts as an interrupt of ours (os/interrupt.h).
 class Child {
  public:
   Child() = default;

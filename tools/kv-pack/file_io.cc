@@ -9,7 +9,7 @@
 #include <cstring>
 #include <memory>
 
-#include "bootstrap/interrupt.h"
+#include "os/interrupt.h"
 
 namespace {
 

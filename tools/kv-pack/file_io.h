@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "bootstrap/file_descriptor.h"
+#include "os/file_descriptor.h"
 
 /// Copies exactly `size` bytes from `in` (read from its current position) to
 /// the end of `out`, feeding them to a CRC-32 when `crc` is given. Fails when

@@ -2,12 +2,13 @@
 
 #include <vector>
 
-#include "bootstrap/package_layout.h"
-#include "tools/kv-pack/arch.h"
+#include "formats/arch.h"
+#include "formats/package_layout.h"
 #include "tools/kv-pack/inputs.h"
 #include "tools/kv-pack/printable.h"
-#include "tools/kv-pack/scoped_paths.h"
+#include "tools/kv-pack/staging_dir.h"
 #include "tools/kv-pack/stub.h"
+#include "tools/kv-pack/unzip_runner.h"
 
 namespace {
 

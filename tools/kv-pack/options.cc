@@ -3,8 +3,8 @@
 
 #include <getopt.h>
 
-#include "tools/kv-pack/arch.h"
-#include "tools/kv-pack/stub_slots.h"
+#include "formats/arch.h"
+#include "tools/kv-pack/agent_settings.h"
 
 namespace {
 
@@ -56,6 +56,13 @@ const char kHelp[] =
     "standard error starting with \"kv-pack: \", and no output file. With --info:\n"
     "0 when the file is a stub with its record and any archive passes \"unzip -t\";\n"
     "otherwise 1, with one such line after what could be read.\n";
+
+// The names --arch takes, for messages: "x86-64 or aarch64".
+std::string archNames() {
+  std::string names;
+  for (const Arch& arch : kArches) names += (names.empty() ? "" : " or ") + std::string(arch.name);
+  return names;
+}
 
 bool parseLevel(const char* text, int* level) {
   if (text[0] < '0' || text[0] > '9' || text[1] != '\0') return false;
@@ -133,8 +140,15 @@ bool checkAction(const Flags& flags, bool packOptionGiven, std::string* err) {
 
 const char* helpText() { return kHelp; }
 
+const Arch* archNamed(const std::string& name) {
+  for (const Arch& arch : kArches)
+    if (name == arch.name) return &arch;
+  return nullptr;
+}
+
 bool readFlags(int argc, char** argv, Flags* flags, std::string* err) {
   bool packOptionGiven = false;
+  optind = 0;  // getopt keeps its place in globals: start afresh
   opterr = 0;  // one line of our own instead of getopt's
   int option;
   while ((option = getopt_long(argc, argv, "o:h", kOptions, nullptr)) != -1) {

@@ -17,6 +17,9 @@ struct Flags {
 /// *err saying what is wrong, in one line, at the first option that is.
 bool readFlags(int argc, char** argv, Flags* flags, std::string* err);
 
+/// The architecture --arch names; nullptr for any other name.
+const Arch* archNamed(const std::string& name);
+
 /// The text --help prints.
 const char* helpText();
 

@@ -3,12 +3,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "bootstrap/package_layout.h"
+#include "formats/package_layout.h"
+#include "tools/kv-pack/agent_settings.h"
 #include "tools/kv-pack/bundle_dir.h"
 #include "tools/kv-pack/file_io.h"
 #include "tools/kv-pack/inputs.h"
-#include "tools/kv-pack/scoped_paths.h"
-#include "tools/kv-pack/stub_slots.h"
+#include "tools/kv-pack/pending_output.h"
+#include "tools/kv-pack/staging_dir.h"
+#include "tools/kv-pack/unzip_runner.h"
 #include "tools/kv-pack/zip_writer.h"
 
 namespace {

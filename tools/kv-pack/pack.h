@@ -5,7 +5,7 @@
 #include <ctime>
 #include <string>
 
-#include "tools/kv-pack/arch.h"
+#include "formats/arch.h"
 
 /// Everything one package is made from.
 struct PackOptions {

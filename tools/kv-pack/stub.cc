@@ -4,8 +4,9 @@
 
 #include <vector>
 
-#include "agent/minisig.h"
-#include "bootstrap/stub_record.h"
+#include "formats/arch.h"
+#include "formats/minisig.h"
+#include "formats/stub_record.h"
 #include "tools/kv-pack/file_io.h"
 
 namespace {
@@ -92,6 +93,12 @@ bool readFields(const ElfNote& note, StubRecord* record) {
 }
 
 }  // namespace
+
+std::string elfMachineName(uint16_t machine) {
+  for (const Arch& arch : kArches)
+    if (machine == arch.elfMachine) return arch.name;
+  return "ELF machine " + std::to_string(machine);
+}
 
 bool StubRecord::checksSignatures() const { return signatureCheck == kSignatureCheckEd25519; }
 

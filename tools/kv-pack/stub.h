@@ -12,7 +12,7 @@ struct StubSlot {
   size_t bytes = 0;     ///< the room, the value's terminating NUL included
 };
 
-/// A bootstrap's record of itself (bootstrap/stub_record.h).
+/// A bootstrap's record of itself (formats/stub_record.h).
 struct StubRecord {
   enum State { kFound, kMissing, kOtherFormat, kDamaged };
   State state = kMissing;
@@ -42,6 +42,9 @@ struct StubFile {
 /// `role` names the file in messages ("bootstrap" gives "bootstrap PATH ...").
 [[nodiscard]] bool readStubFile(const std::string& path, const std::string& role, StubFile* stub,
                                 std::string* err);
+
+/// "x86-64" and "aarch64" for theirs, else "ELF machine N".
+std::string elfMachineName(uint16_t machine);
 
 /// Reads the record from the image's notes.
 StubRecord findStubRecord(const ElfImage& image);

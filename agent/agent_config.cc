@@ -1,0 +1,54 @@
+#include "agent/agent_config.h"
+
+#include <cstring>
+#include <utility>
+
+#include "agent/agent_paths.h"
+#include "agent/signature_check.h"
+#include "formats/agent_url.h"
+#include "formats/arch.h"
+#include "formats/stub_record.h"
+
+namespace {
+
+// One message for every damage: the bootstrap goes in front of every
+// package, so its failure texts are put together, not written out each.
+bool refuse(const char* what, const char* why, ReportFn report) {
+  std::string message = "This installer is damaged: its ";
+  message += what;
+  message += why;
+  message += ". Download it again, or ask its vendor for a new copy.";
+  report(message, true);
+  return false;
+}
+
+}  // namespace
+
+AgentConfig agentConfigFor(const std::string& agentUrl, const char* home,
+                           std::vector<MinisignPublicKey> keys) {
+  AgentConfig config;
+  config.agentUrl = agentUrl;
+  config.home = home != nullptr && *home != '\0' ? home : "/tmp";
+  if (config.home.back() != '/') config.home += '/';
+  config.cacheSubdir = kAgentPaths.cacheSubdir + agentSourceDirName(agentUrl);
+  for (const MinisignPublicKey& key : keys)
+    config.cacheSubdir += "signed-" + keyIdText(key.keyId) + "/";
+  config.cacheRoot = config.home + config.cacheSubdir;
+  config.keys = std::move(keys);
+  return config;
+}
+
+bool settleAgentConfig(const AgentConfigSources& sources, ReportFn report, AgentConfig* config) {
+  const char* base = slotValue(sources.agentBaseUrlSlot, kAgentBaseUrlSlotBytes);
+  const char* problem = base == nullptr ? "has no end" : agentBaseUrlProblem(base);
+  if (problem != nullptr) return refuse("agent URL ", problem, report);
+  const char* keyLine = slotValue(sources.agentKeySlot, kAgentKeySlotBytes);
+  if (keyLine == nullptr) return refuse("agent key ", "has no end", report);
+  std::vector<MinisignPublicKey> keys;
+  std::string why;
+  if (!readAgentKeySlot(keyLine, &keys, &why)) return refuse("agent key ", why.c_str(), report);
+  const std::string agentUrl = sources.agentUrlVariable != nullptr ? sources.agentUrlVariable
+                                                                   : agentUrlFor(base, kPlatformTag);
+  *config = agentConfigFor(agentUrl, sources.home, std::move(keys));
+  return true;
+}

@@ -1,0 +1,116 @@
+#include "agent/agent_config.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "agent/agent_paths.h"
+#include "formats/agent_url.h"
+#include "formats/arch.h"
+#include "formats/stub_record.h"
+#include "tests/test_util.h"
+
+namespace {
+
+std::vector<std::string> gReported;
+
+void recordReport(const std::string& message, bool toStderr) {
+  EXPECT_TRUE(toStderr) << message;
+  gReported.push_back(message);
+}
+
+// A slot of `bytes` bytes holding `value` as kv-pack writes it, NUL-filled;
+// a value as long as the room leaves no NUL, as a hand edit may.
+std::string slot(const std::string& value, size_t bytes) {
+  std::string room = value;
+  room.resize(bytes, '\0');
+  return room;
+}
+
+struct Sources {
+  std::string baseUrl = "https://agents.example.com/kv";
+  std::string key = "none";
+  std::optional<std::string> urlVariable{};
+  std::optional<std::string> home = std::string("/home/ann");
+};
+
+bool settle(const Sources& given, AgentConfig* config) {
+  const std::string base = slot(given.baseUrl, kAgentBaseUrlSlotBytes);
+  const std::string key = slot(given.key, kAgentKeySlotBytes);
+  gReported.clear();
+  return settleAgentConfig({base.data(), key.data(),
+                            given.urlVariable ? given.urlVariable->c_str() : nullptr,
+                            given.home ? given.home->c_str() : nullptr},
+                           recordReport, config);
+}
+
+}  // namespace
+
+TEST(AgentConfigTest, DamagedRecordStopsTheRunWithOneLine) {
+  struct {
+    std::string baseUrl, key, damage;
+  } cases[] = {
+      {std::string(kAgentBaseUrlSlotBytes, 'a'), "none", "agent URL has no end"},
+      {"ftp://example.org", "none", "agent URL does not start with http:// or https://"},
+      {"http://", "none", "agent URL has no host"},
+      {"http://user@:80/x", "none", "agent URL has no host"},
+      {"http://a b", "none", "agent URL holds a blank or a control byte"},
+      {"http://a\x7f" "b", "none", "agent URL holds a blank or a control byte"},
+      {"http://a\tb", "none", "agent URL holds a blank or a control byte"},
+      {"https://example.org", std::string(kAgentKeySlotBytes, 'R'), "agent key has no end"},
+      {"https://example.org", std::string(56, 'A'),
+       "agent key is not a minisign public key: its key is not an Ed25519 key (a minisign key line "
+       "starts with RW)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.damage);
+    Sources sources;
+    sources.baseUrl = c.baseUrl;
+    sources.key = c.key;
+    AgentConfig config;
+    EXPECT_FALSE(settle(sources, &config));
+    EXPECT_EQ(std::vector<std::string>{"This installer is damaged: its " + c.damage +
+                                       ". Download it again, or ask its vendor for a new copy."},
+              gReported);
+  }
+}
+
+TEST(AgentConfigTest, UrlCacheAndKeysAreSettledOnce) {
+  const std::string sub = kAgentPaths.cacheSubdir;
+  const std::string file = "/pi_install_agent_pi_V7031c_" + std::string(kPlatformTag);
+  const std::string pub = readFile(std::string(KV_TEST_KEY_DIR) + "/agent.pub");
+  const std::string testKey = pub.substr(pub.find('\n') + 1, 56);
+  struct {
+    Sources sources;
+    std::string url, cacheRoot;
+  } cases[] = {
+      // The slot's base, whose own cache is named by its URL (FNV-1a of it).
+      {{}, "https://agents.example.com/kv" + file,
+       "/home/ann/" + sub + "url-" + stableHashText("https://agents.example.com/kv" + file) + "/"},
+      {{"https://agents.example.com/kv//"}, "https://agents.example.com/kv" + file,
+       "/home/ann/" + sub + "url-" + stableHashText("https://agents.example.com/kv" + file) + "/"},
+      // The variable wins, even empty; the build's own URL keeps the plain cache.
+      {{"https://x.example", "none", std::string("")}, "", "/home/ann/" + sub + "url-" + stableHashText("") + "/"},
+      {{"https://x.example", "none", kAgentPaths.agentUrl}, kAgentPaths.agentUrl, "/home/ann/" + sub},
+      // HOME unset, empty or "/".
+      {{"https://x.example", "none", kAgentPaths.agentUrl, std::nullopt}, kAgentPaths.agentUrl, "/tmp/" + sub},
+      {{"https://x.example", "none", kAgentPaths.agentUrl, std::string("")}, kAgentPaths.agentUrl, "/tmp/" + sub},
+      {{"https://x.example", "none", kAgentPaths.agentUrl, std::string("/")}, kAgentPaths.agentUrl, "/" + sub},
+      // A key: agents verified with it are kept apart.
+      {{"https://x.example", testKey, kAgentPaths.agentUrl}, kAgentPaths.agentUrl,
+       "/home/ann/" + sub + "signed-" + testKeyId() + "/"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sources.baseUrl + " " + c.sources.urlVariable.value_or("(no variable)") + " " +
+                 c.sources.home.value_or("(no HOME)"));
+    AgentConfig config;
+    ASSERT_TRUE(settle(c.sources, &config));
+    EXPECT_EQ(std::vector<std::string>{}, gReported);
+    EXPECT_EQ(c.url, config.agentUrl);
+    EXPECT_EQ(c.cacheRoot, config.cacheRoot);
+    EXPECT_EQ(config.home + config.cacheSubdir, config.cacheRoot);
+    EXPECT_EQ(c.sources.key == "none" ? 0u : 1u, config.keys.size());
+  }
+}

@@ -1,0 +1,54 @@
+#ifndef KV_FORMATS_STUB_RECORD_H_
+#define KV_FORMATS_STUB_RECORD_H_
+
+// The record a built bootstrap carries about itself, so that kv-pack can tell
+// a stub from any other program, show what it was built for, and set the
+// agent server and key of each package it makes. It is an ELF note: owner
+// kStubRecordOwner, type kStubRecordFormat, and as description a run of
+// "key=value" fields, each ended by a NUL byte.
+//
+// Format 2 adds slots: the agent base URL and the agent key are fields whose
+// value has a fixed room (kAgentBaseUrlSlotBytes, kAgentKeySlotBytes) right
+// after the "key=", filled with NUL bytes after the value. kv-pack rewrites
+// them in the package's copy of the stub; the bootstrap reads them from its
+// own record in memory (bootstrap/own_record.h). A reader skips the empty
+// fields the filling makes.
+
+#include <cstddef>
+#include <cstring>
+
+inline constexpr char kStubRecordOwner[] = "kv-bootstrap";
+/// The note type, and so the record's format: raised whenever a reader of
+/// the old format would misread the new one.
+inline constexpr unsigned kStubRecordFormat = 2;
+/// The first format, without slots: its fields are version, agent-base-url,
+/// signing-key (a key id, or "none") and, in later stubs, platform.
+inline constexpr unsigned kStubRecordFormatWithoutSlots = 1;
+
+inline constexpr char kStubVersionKey[] = "version";
+/// The platform tag of the agent URL and cache ("tux64le", "tuxarm64le").
+/// Format 1 stubs built before it lack it.
+inline constexpr char kStubPlatformKey[] = "platform";
+/// What the stub can check a downloaded agent with: kSignatureCheckEd25519,
+/// or "none" for a stub without signature code.
+inline constexpr char kStubSignatureCheckKey[] = "signature-check";
+inline constexpr char kSignatureCheckEd25519[] = "ed25519";
+/// Slot: scheme and host, maybe a path, the agent is downloaded from.
+inline constexpr char kStubAgentBaseUrlKey[] = "agent-base-url";
+/// Slot: the second line of the vendor's minisign.pub, or kNoAgentKey.
+inline constexpr char kStubAgentKeyKey[] = "agent-key";
+inline constexpr char kNoAgentKey[] = "none";
+/// Format 1's key id field.
+inline constexpr char kStubSigningKeyKey[] = "signing-key";
+
+/// Each slot's room, its terminating NUL included.
+inline constexpr size_t kAgentBaseUrlSlotBytes = 256;
+inline constexpr size_t kAgentKeySlotBytes = 64;
+
+/// The value in a slot of `bytes` bytes, as a C string; nullptr when the
+/// slot holds no NUL to end it (damaged by hand).
+inline const char* slotValue(const char* slot, size_t bytes) {
+  return memchr(slot, '\0', bytes) != nullptr ? slot : nullptr;
+}
+
+#endif  // KV_FORMATS_STUB_RECORD_H_

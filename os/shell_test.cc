@@ -1,0 +1,96 @@
+#include "os/shell.h"
+
+#include <unistd.h>
+
+#include <csignal>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/test_util.h"
+
+TEST(QuoteIfNeeded, LeavesPlainTextsAndQuotesTheRest) {
+  struct {
+    std::string in;
+    std::string out;
+  } cases[] = {
+      {"/tmp/kvAbC123", "/tmp/kvAbC123"},
+      {"a-b_c.d/e:f,g+h=i@j%k", "a-b_c.d/e:f,g+h=i@j%k"},
+      {"/home/jos\xc3\xa9/x", "/home/jos\xc3\xa9/x"},
+      {"/home/a b/x", "\"/home/a b/x\""},
+      {"tab\there", "\"tab\there\""},
+      {"", "''"},
+      {"setup(1).bin", "'setup(1).bin'"},
+      {"it's.run", "'it'\\''s.run'"},
+      {"a$b.run", "'a$b.run'"},
+      {"a b$c", "'a b$c'"},
+      {"\"quoted\"", "'\"quoted\"'"},
+      {"~user", "'~user'"},
+      {"*", "'*'"},
+      {"line\nbreak", "'line\nbreak'"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.out, quoteIfNeeded(c.in)) << "input: " << c.in;
+}
+
+// Whatever bytes a text holds, the shell must hand it on as one word, unchanged.
+TEST(QuoteIfNeeded, ShellReadsBackExactlyTheSameWord) {
+  std::vector<std::string> texts = {"", " ", "\t", "'", "''", "\"", "\\", "$(touch x)", "`id`",
+                                    "a;b", "a|b", "a&b", "*", "?", "[a]", "~", "~/x", "!", "#x",
+                                    "x#", "a\nb", "{a,b}", "$HOME", "${x:-y}", "-n", "-e", "--",
+                                    "=x", "x=y z", "\xff\xfe", "a \"b\" 'c'"};
+  std::mt19937 random(12345);
+  for (int i = 0; i < 300; ++i) {
+    std::string text;
+    size_t length = random() % 24;
+    for (size_t j = 0; j < length; ++j) text += static_cast<char>(1 + random() % 255);  // no NUL
+    texts.push_back(text);
+  }
+
+  std::string script = "printf '%s\\000'";
+  for (const std::string& text : texts) script += " " + quoteIfNeeded(text);
+  ProcessResult result = runProcess({{"/bin/sh", "-c", script}, {}, {}, "", ""});
+  ASSERT_EQ(0, result.exitCode) << result.err;
+
+  std::vector<std::string> words;
+  size_t start = 0;
+  for (size_t end; (end = result.out.find('\0', start)) != std::string::npos; start = end + 1)
+    words.push_back(result.out.substr(start, end - start));
+  ASSERT_EQ(texts.size(), words.size());
+  for (size_t i = 0; i < texts.size(); ++i)
+    EXPECT_EQ(texts[i], words[i]) << "quoted as: " << quoteIfNeeded(texts[i]);
+}
+
+TEST(ChildOutcome, DecodesHowTheShellEnded) {
+  EXPECT_TRUE(ChildOutcome::fromWaitStatus(runShellCommand("exit 0")).exitedWith(0));
+  EXPECT_TRUE(ChildOutcome::fromWaitStatus(runShellCommand("exit 9")).exitedWith(9));
+  EXPECT_TRUE(ChildOutcome::fromWaitStatus(runShellCommand("no-such-command-here 2>/dev/null"))
+                  .exitedWith(127));
+
+  ChildOutcome killed = ChildOutcome::fromWaitStatus(runShellCommand("kill -TERM $$"));
+  EXPECT_EQ(ChildOutcome::kSignaled, killed.kind);
+  EXPECT_EQ(SIGTERM, killed.value);
+
+  EXPECT_EQ(ChildOutcome::kNotStarted, ChildOutcome::fromWaitStatus(-1).kind);
+}
+
+// Every command line passes the kernel's limit for one string first: one
+// byte more is never handed to a shell, and reads as not started.
+TEST(RunShellCommand, LineBeyondTheKernelLimitNeverStarts) {
+  ScopedTempDir tmp;
+  const std::string touch = "touch " + (tmp / "ran") + " #";
+  for (size_t extra : {0, 1}) {
+    const std::string line =
+        touch + std::string(kMaxCommandLineBytes - 1 + extra - touch.size(), 'x');
+    for (bool ownLines : {false, true}) {
+      SCOPED_TRACE(std::to_string(extra) + (ownLines ? " on own lines" : ""));
+      int status = ownLines ? runShellCommandOnOwnLines(line, CommandInput::kNone)
+                            : runShellCommand(line);
+      EXPECT_EQ(extra == 0 ? ChildOutcome::kExited : ChildOutcome::kNotStarted,
+                ChildOutcome::fromWaitStatus(status).kind);
+      EXPECT_EQ(extra == 0, fileExists(tmp / "ran"));
+      unlink((tmp / "ran").c_str());
+    }
+  }
+}

@@ -1,0 +1,108 @@
+#include "tools/kv-pack/options.h"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/test_util.h"
+
+namespace {
+
+// readFlags() on "kv-pack" and args.
+bool read(std::vector<std::string> args, Flags* flags, std::string* err) {
+  args.insert(args.begin(), "kv-pack");
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(&arg[0]);
+  argv.push_back(nullptr);
+  *flags = Flags();
+  err->clear();
+  return readFlags(static_cast<int>(args.size()), argv.data(), flags, err);
+}
+
+const std::string kKeyFile = std::string(KV_TEST_KEY_DIR) + "/agent.pub";
+
+}  // namespace
+
+TEST(OptionsTest, EachWrongCommandLineIsOneLineAtItsFirstFault) {
+  const std::vector<std::string> package = {"--bundle", "b", "-o", "out.run"};
+  auto with = [&](std::vector<std::string> args) {
+    args.insert(args.end(), package.begin(), package.end());
+    return args;
+  };
+  struct {
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {{"--compress"}, "unknown option or missing value: --compress (see kv-pack --help)"},
+      {{"--bundle"}, "unknown option or missing value: --bundle (see kv-pack --help)"},
+      {{"--bundle", "b", "-o", "x", "extra"}, "unexpected argument extra (see kv-pack --help)"},
+      {{"-o", "x"}, "no bundle given (--bundle DIR|ZIP)"},
+      {{"--bundle", "b"}, "no output given (-o OUTPUT)"},
+      {with({"--level", "10"}), "--level takes a digit from 0 to 9, not \"10\""},
+      {with({"--level", ""}), "--level takes a digit from 0 to 9, not \"\""},
+      {with({"--arch", "arm64"}), "--arch takes x86-64 or aarch64, not \"arm64\""},
+      {{"--info", "p", "--bundle", "b"}, "--info takes no other option (see kv-pack --help)"},
+      {{"--info", "p", "--arch", "aarch64"}, "--info takes no other option (see kv-pack --help)"},
+      {with({"--agent-url", "ftp://example.org"}),
+       "--agent-url \"ftp://example.org\" does not start with http:// or https:// (it takes http:// "
+       "or https:// and a host)"},
+      {with({"--agent-url", "https:///agent"}),
+       "--agent-url \"https:///agent\" has no host (it takes http:// or https:// and a host)"},
+      {with({"--agent-url", "https://[]/"}),
+       "--agent-url \"https://[]/\" has no host (it takes http:// or https:// and a host)"},
+      {with({"--agent-url", "https://example.org/a b"}),
+       "--agent-url \"https://example.org/a b\" holds a blank or a control byte (it takes http:// "
+       "or https:// and a host)"},
+      {with({"--agent-url", "https://example.org/" + std::string(236, 'x')}),
+       "--agent-url is 256 bytes long; the stub has room for 255"},
+      {with({"--agent-key", std::string(56, 'A')}),
+       "--agent-key " + std::string(56, 'A') +
+           ": its key is not an Ed25519 key (a minisign key line starts with RW)"},
+      {with({"--agent-key", "/no/such.pub"}),
+       "--agent-key /no/such.pub: cannot read it: No such file or directory"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    Flags flags;
+    std::string err;
+    EXPECT_FALSE(read(c.args, &flags, &err));
+    EXPECT_EQ(c.err, err);
+  }
+}
+
+TEST(OptionsTest, WhatACommandLineAsksFor) {
+  Flags flags;
+  std::string err;
+  ASSERT_TRUE(read({"--bundle", "b", "-o", "out", "--info", "x", "--help"}, &flags, &err)) << err;
+  EXPECT_EQ(Flags::Action::kHelp, flags.action) << "--help as soon as it is met";
+  ASSERT_TRUE(read({"--info", "p.run"}, &flags, &err)) << err;
+  EXPECT_EQ(Flags::Action::kInfo, flags.action);
+  EXPECT_EQ("p.run", flags.infoPath);
+
+  const std::string base = "https://agents.example.org/kv";
+  ASSERT_TRUE(read({"--arch", "aarch64", "--bootstrap", "s", "--bundle", "b", "--agent", "a.zip",
+                    "--agent-url", base + "//", "--agent-key", kKeyFile, "--level", "0",
+                    "--output", "out.run"},
+                   &flags, &err))
+      << err;
+  EXPECT_EQ(Flags::Action::kPack, flags.action);
+  const PackOptions& pack = flags.pack;
+  EXPECT_STREQ("aarch64", pack.arch->name);
+  EXPECT_EQ("s", pack.bootstrap);
+  EXPECT_EQ("b", pack.bundle);
+  EXPECT_EQ("a.zip", pack.agent);
+  EXPECT_EQ(base, pack.agentUrl) << "trailing slashes dropped";
+  EXPECT_EQ(56u, pack.agentKey.size()) << "the key line of minisign.pub";
+  EXPECT_EQ(0, pack.level);
+  EXPECT_EQ("out.run", pack.output);
+
+  const std::string pub = readFile(kKeyFile);
+  ASSERT_TRUE(read({"--agent-key", pub.substr(pub.find('\n') + 1, 56), "--bundle", "b", "-o", "o"},
+                   &flags, &err))
+      << err;
+  EXPECT_EQ(pub.substr(pub.find('\n') + 1, 56), flags.pack.agentKey) << "the key line itself";
+  ASSERT_TRUE(read({"--bundle", "b", "-o", "o"}, &flags, &err)) << err;
+  EXPECT_STREQ("x86-64", flags.pack.arch->name) << "the default";
+  EXPECT_EQ(-1, flags.pack.level) << "zip's own default";
+}
