@@ -103,3 +103,11 @@ if(BUILD_TESTING AND KV_OUTER_STUB_BUILD)
                    ${CMAKE_BINARY_DIR}/copyright ${kv_noticed})
   set_tests_properties(notices_match_the_programs PROPERTIES FIXTURES_REQUIRED portable_packs)
 endif()
+
+# What troubleshooting.md says of musl systems, run: x86-64 packages in a
+# root of Debian's musl and BusyBox.
+if(BUILD_TESTING AND KV_OUTER_STUB_BUILD)
+  add_test(NAME musl_system_runs
+           COMMAND sh ${CMAKE_SOURCE_DIR}/tests/musl_run_test.sh ${CMAKE_SOURCE_DIR}
+                   $<TARGET_FILE:kv-pack> ${KV_STUB} ${KV_STUB_KEYED})
+endif()
