@@ -4,7 +4,8 @@
 # too `copyright`, the same terms in Debian's machine-readable format, made
 # here from LICENSE and the licence texts of THIRD-PARTY.md (its ~~~license
 # blocks), so that the two cannot drift apart. Included by CMakeLists.txt
-# after kv_doc_dir is set; also the tests of all this.
+# after kv_doc_dir is set. Below, the tests of the notices, of what the docs
+# say of musl systems, and of the docs check itself.
 
 # The DEP-5 licence paragraph NAME with TEXT, each line indented, blank lines
 # as " .".
@@ -110,4 +111,12 @@ if(BUILD_TESTING AND KV_OUTER_STUB_BUILD)
   add_test(NAME musl_system_runs
            COMMAND sh ${CMAKE_SOURCE_DIR}/tests/musl_run_test.sh ${CMAKE_SOURCE_DIR}
                    $<TARGET_FILE:kv-pack> ${KV_STUB} ${KV_STUB_KEYED})
+endif()
+
+# The docs check, given pages with one fault put in each, fails and names it.
+if(BUILD_TESTING)
+  find_program(KV_PYTHON3 python3 REQUIRED)
+  add_test(NAME docs_check_catches_faults
+           COMMAND sh ${CMAKE_SOURCE_DIR}/tests/docs_faults_test.sh ${CMAKE_SOURCE_DIR}
+                   $<TARGET_FILE:kv-pack> ${KV_PYTHON3})
 endif()
