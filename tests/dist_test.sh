@@ -50,6 +50,7 @@ else
 fi
 mkdir "$tmp/again"
 echo "an earlier run's signature" >"$tmp/again/SHA256SUMS.minisig"
+# shellcheck disable=SC2086
 (umask 077 && quietly "the second dist.sh" $as_other_user env SOURCE_DATE_EPOCH=$epoch \
   DESTDIR="$tmp/destdir" TAR_OPTIONS=--blocking-factor=1 KV_DIST_SIGNING_KEY= \
   sh "$src/tools/dist.sh" "$cmake" "$build" "$tmp/again" "$version" "$@")

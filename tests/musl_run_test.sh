@@ -27,10 +27,10 @@ fail() {
 }
 
 musl=/lib/ld-musl-x86_64.so.1
-[ -e "$musl" ] && [ -x /bin/busybox ] || {
+if [ ! -e "$musl" ] || [ ! -x /bin/busybox ]; then
   echo "musl_run_test: needs Debian's musl and busybox-static" >&2
   exit 1
-}
+fi
 root=$tmp/root
 mkdir -p "$root/bin" "$root/lib" "$root/lib64" "$root/tmp" "$root/proc" "$root/dev" "$root/out"
 chmod 1777 "$root/tmp"
@@ -42,10 +42,9 @@ mkdir "$tmp/bundle" "$tmp/agent"
 echo "hello" >"$tmp/bundle/hello.txt"
 printf '%s\n' 'echo "$# $3 $4" >/out/marker' >"$tmp/agent/install"
 (cd "$tmp/agent" && zip -q -X ../InstallAgent.zip install)
-for which in stub keyed; do
-  eval "bootstrap=\$$which"
-  "$pack" --bootstrap "$bootstrap" --bundle "$tmp/bundle" --agent "$tmp/InstallAgent.zip" \
-    -o "$root/$which.run" || { echo "musl_run_test: kv-pack failed" >&2; exit 1; }
+for made in "$stub=stub.run" "$keyed=keyed.run"; do
+  "$pack" --bootstrap "${made%=*}" --bundle "$tmp/bundle" --agent "$tmp/InstallAgent.zip" \
+    -o "$root/${made##*=}" || { echo "musl_run_test: kv-pack failed" >&2; exit 1; }
 done
 
 # run PACKAGE: runs /PACKAGE -mode silent in the root; its status, then its
