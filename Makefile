@@ -48,9 +48,14 @@ deb: build
 # The release archives $(BUILD)/kv-bootstrap-<version>-linux-x86_64.tar.gz and
 # ...-linux-aarch64.tar.gz: what the install rules install, with a kv-pack for
 # each machine built in the Debian 11 root. Set SOURCE_DATE_EPOCH for
-# archives that are the same bytes every time.
+# archives that are the same bytes every time. Beside them, SHA256SUMS; with
+# KV_DIST_SIGNING_KEY naming a minisign secret key (make dist
+# KV_DIST_SIGNING_KEY=release.key), its signature SHA256SUMS.minisig too.
+KV_DIST_SIGNING_KEY ?=
+
 dist: build
-	cmake --build $(BUILD) --target dist
+	KV_DIST_SIGNING_KEY='$(if $(KV_DIST_SIGNING_KEY),$(abspath $(KV_DIST_SIGNING_KEY)))' \
+	  cmake --build $(BUILD) --target dist
 
 # libFuzzer targets under clang with ASan + UBSan, each run for a bounded time
 # (fuzz/run.sh says how to change it); the corpus in fuzz/corpus/ is not changed.

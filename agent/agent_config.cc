@@ -11,6 +11,9 @@
 
 namespace {
 
+// Starts the cache directory of agents checked with a key, before its id.
+const char kKeyedCachePrefix[] = "signed-";
+
 // One message for every damage: the bootstrap goes in front of every
 // package, so its failure texts are put together, not written out each.
 bool refuse(const char* what, const char* why, ReportFn report) {
@@ -32,7 +35,7 @@ AgentConfig agentConfigFor(const std::string& agentUrl, const char* home,
   if (config.home.back() != '/') config.home += '/';
   config.cacheSubdir = kAgentPaths.cacheSubdir + agentSourceDirName(agentUrl);
   for (const MinisignPublicKey& key : keys)
-    config.cacheSubdir += "signed-" + keyIdText(key.keyId) + "/";
+    config.cacheSubdir += kKeyedCachePrefix + keyIdText(key.keyId) + "/";
   config.cacheRoot = config.home + config.cacheSubdir;
   config.keys = std::move(keys);
   return config;

@@ -22,6 +22,7 @@ file(GLOB kv_docs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/*.md)
 install(FILES README.md DESTINATION ${kv_doc_dir})
 install(FILES ${kv_docs} DESTINATION ${kv_doc_dir}/docs)
 install(DIRECTORY examples DESTINATION ${kv_doc_dir} USE_SOURCE_PERMISSIONS)
+include(${CMAKE_CURRENT_LIST_DIR}/ReleaseNotices.cmake)
 
 # The Debian package ("make deb"): what the rules above install, under /usr,
 # so that kv-pack finds the stubs in /usr/lib/kv-bootstrap/. dpkg-shlibdeps

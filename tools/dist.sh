@@ -11,7 +11,12 @@
 # where the file has it), and, with SOURCE_DATE_EPOCH set, that time on every
 # member and none in the gzip header. So the same build gives the same bytes.
 #
-# usage: dist.sh CMAKE BUILD_DIR OUT_DIR VERSION MACHINE=KV_PACK...
+# Beside them, OUT_DIR/SHA256SUMS lists the archives' SHA-256 sums, as
+# sha256sum -c reads them. With KV_DIST_SIGNING_KEY naming a minisign secret
+# key, SHA256SUMS.minisig is its signature; without, an earlier run's
+# signature is removed, since it no longer signs what lies beside it.
+#
+# usage: [KV_DIST_SIGNING_KEY=FILE] dist.sh CMAKE BUILD_DIR OUT_DIR VERSION MACHINE=KV_PACK...
 set -eu
 
 cmake=$1 build=$2 out=$3 version=$4
@@ -29,6 +34,12 @@ mkdir -p "$out"
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/kv-dist.XXXXXX")
 trap 'rm -rf "$tmp"' EXIT
 
+key=${KV_DIST_SIGNING_KEY-}
+if [ -n "$key" ]; then
+  [ -f "$key" ] || fail "KV_DIST_SIGNING_KEY names no file: $key"
+  command -v minisign >/dev/null || fail "signing SHA256SUMS needs minisign (Debian: minisign)"
+fi
+
 mtime=""
 if [ -n "${SOURCE_DATE_EPOCH-}" ]; then
   case "$SOURCE_DATE_EPOCH" in
@@ -37,6 +48,7 @@ if [ -n "${SOURCE_DATE_EPOCH-}" ]; then
   mtime=--mtime=@$SOURCE_DATE_EPOCH
 fi
 
+names=""
 for machine_pack in "$@"; do
   machine=${machine_pack%%=*}
   pack=${machine_pack#*=}
@@ -55,5 +67,19 @@ for machine_pack in "$@"; do
   gzip -9 -n <"$tmp/$name.tar" >"$out/$name.tar.gz.new"
   mv "$out/$name.tar.gz.new" "$out/$name.tar.gz"
   echo "dist: $out/$name.tar.gz"
+  names="$names $name.tar.gz"
   rm -rf "$stage" "$tmp/$name.tar"
 done
+
+# shellcheck disable=SC2086
+(cd "$out" && sha256sum -- $names) >"$out/SHA256SUMS.new" || fail "sha256sum failed in $out"
+rm -f "$out/SHA256SUMS.minisig"
+mv "$out/SHA256SUMS.new" "$out/SHA256SUMS"
+echo "dist: $out/SHA256SUMS"
+if [ -n "$key" ]; then
+  # minisign asks for the key's password, if it has one, on the terminal.
+  minisign -S -s "$key" -m "$out/SHA256SUMS" -x "$out/SHA256SUMS.minisig.new" ||
+    fail "minisign could not sign $out/SHA256SUMS with $key"
+  mv "$out/SHA256SUMS.minisig.new" "$out/SHA256SUMS.minisig"
+  echo "dist: $out/SHA256SUMS.minisig"
+fi

@@ -5,7 +5,8 @@
 # through the subordinate ids that uidmap's newuidmap and newgidmap map.
 # tinyproxy-bin is the proxy the download tests go through: the program alone, without the package
 # that would start it as a system service. nftables and iproute2 give a test's own network
-# namespace a firewall that drops packets.
+# namespace a firewall that drops packets. musl and busybox-static make the musl system a package
+# is run on in a test, as BusyBox-based systems have it.
 # Every name exists in Debian 12 and 13 alike and carries no version: libclang-rt-dev, like clang,
 # follows the release's default compiler, so the fuzzers' runtime always matches clang.
 #
@@ -16,7 +17,7 @@ set -eu
 packages="cmake ninja-build g++ make libcurl4-openssl-dev libcurl3-gnutls zlib1g-dev libgtest-dev zip unzip
   nginx-light python3 clang libclang-rt-dev clang-tidy man-db groff-base procps mmdebstrap uidmap
   libsodium-dev minisign dpkg-dev file qemu-user-static openssl ca-certificates tinyproxy-bin
-  nftables iproute2"
+  nftables iproute2 musl busybox-static"
 
 # What is installed, by each package's own name and by every name it provides:
 # a package the release renamed (Debian 13's libcurl3t64-gnutls for
