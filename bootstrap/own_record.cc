@@ -15,17 +15,18 @@
 
 namespace {
 
+// Each field's value as the build gives it; a slot's room is its
+// recordSlotBytes(), any other value takes its own length.
 struct Field {
   const char* key;
   const char* value;
-  size_t slotBytes;  ///< 0: the value takes its own length
 };
 constexpr Field kFields[] = {
-    {kStubVersionKey, KV_VERSION, 0},
-    {kStubPlatformKey, kPlatformTag, 0},
-    {kStubSignatureCheckKey, KV_RECORD_SIGNATURE_CHECK, 0},
-    {kStubAgentBaseUrlKey, KV_AGENT_BASE_URL, kAgentBaseUrlSlotBytes},
-    {kStubAgentKeyKey, KV_RECORD_AGENT_KEY, kAgentKeySlotBytes},
+    {kStubVersionKey, KV_VERSION},
+    {kStubPlatformKey, kPlatformTag},
+    {kStubSignatureCheckKey, KV_RECORD_SIGNATURE_CHECK},
+    {kStubAgentBaseUrlKey, KV_AGENT_BASE_URL},
+    {kStubAgentKeyKey, KV_RECORD_AGENT_KEY},
 };
 
 constexpr size_t textLength(const char* text) {
@@ -49,7 +50,19 @@ constexpr size_t recordedLength(const Field& field) {
 }
 
 constexpr size_t valueBytes(const Field& field) {
-  return field.slotBytes != 0 ? field.slotBytes : textLength(field.value) + 1;
+  const size_t slotBytes = recordSlotBytes(field.key);
+  return slotBytes != 0 ? slotBytes : textLength(field.value) + 1;
+}
+
+// Every slot has its field, with a value that fits its room.
+constexpr bool everySlotFits() {
+  for (const RecordSlot& slot : kRecordSlots) {
+    bool found = false;
+    for (const Field& field : kFields)
+      if (sameText(field.key, slot.key)) found = recordedLength(field) < slot.bytes;
+    if (!found) return false;
+  }
+  return true;
 }
 
 constexpr size_t fieldBytes() {
@@ -92,10 +105,7 @@ struct StubRecordNote {
   }
 };
 
-static_assert(textLength(KV_AGENT_BASE_URL) < kAgentBaseUrlSlotBytes,
-              "the agent base URL is longer than its slot");
-static_assert(textLength(KV_RECORD_AGENT_KEY) < kAgentKeySlotBytes,
-              "the agent key is longer than its slot");
+static_assert(everySlotFits(), "a slot has no field, or its value is longer than its room");
 
 }  // namespace
 
@@ -117,12 +127,6 @@ const char* ownSlot(size_t offset) {
   return description + offset;
 }
 
-constexpr size_t kAgentBaseUrlOffset = valueOffset(kStubAgentBaseUrlKey);
-constexpr size_t kAgentKeyOffset = valueOffset(kStubAgentKeyKey);
-
 }  // namespace
 
-const char* ownAgentBaseUrlSlot() { return ownSlot(kAgentBaseUrlOffset); }
-
-const char* ownAgentKeySlot() { return ownSlot(kAgentKeyOffset); }
-
+const char* ownRecordSlot(const char* key) { return ownSlot(valueOffset(key)); }

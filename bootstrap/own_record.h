@@ -5,10 +5,9 @@
 // defined in own_record.cc, which each flavour of the bootstrap compiles with
 // its own values.
 
-/// This program's own slots as they are in memory, NUL filling included:
-/// kAgentBaseUrlSlotBytes and kAgentKeySlotBytes bytes. A slot damaged by
-/// hand may lack its NUL.
-const char* ownAgentBaseUrlSlot();
-const char* ownAgentKeySlot();
+/// This program's own slot named key (formats/stub_record.h) as it is in
+/// memory: recordSlotBytes(key) bytes, NUL filling included. A slot damaged
+/// by hand may lack its NUL.
+const char* ownRecordSlot(const char* key);
 
 #endif  // KV_BOOTSTRAP_OWN_RECORD_H_

@@ -9,6 +9,7 @@
 #include "bootstrap/own_record.h"
 #include "bootstrap/payload.h"
 #include "bootstrap/temp_install_dir.h"
+#include "formats/stub_record.h"
 #include "os/executable_path.h"
 #include "os/interrupt.h"
 
@@ -43,8 +44,8 @@ int BootstrapRun(int argc, char** argv, ReportFn report) {
   // What kv-pack set for this package, read once; a damaged record stops the
   // run before anything is made.
   AgentConfig config;
-  if (!settleAgentConfig({ownAgentBaseUrlSlot(), ownAgentKeySlot(), getenv(kAgentUrlVariable),
-                          getenv("HOME")},
+  if (!settleAgentConfig({ownRecordSlot(kStubAgentBaseUrlKey), ownRecordSlot(kStubAgentKeyKey),
+                          getenv(kAgentUrlVariable), getenv("HOME")},
                          report, &config))
     return -1;
   TempInstallDir workDir;

@@ -7,12 +7,13 @@
 // kStubRecordOwner, type kStubRecordFormat, and as description a run of
 // "key=value" fields, each ended by a NUL byte.
 //
-// Format 2 adds slots: the agent base URL and the agent key are fields whose
-// value has a fixed room (kAgentBaseUrlSlotBytes, kAgentKeySlotBytes) right
-// after the "key=", filled with NUL bytes after the value. kv-pack rewrites
-// them in the package's copy of the stub; the bootstrap reads them from its
-// own record in memory (bootstrap/own_record.h). A reader skips the empty
-// fields the filling makes.
+// Format 2 adds slots (kRecordSlots): fields whose value has a fixed room
+// right after the "key=", filled with NUL bytes after the value. kv-pack
+// rewrites them in the package's copy of the stub; the bootstrap reads them
+// from its own record in memory (bootstrap/own_record.h). A reader skips the
+// empty fields the filling makes, and a field it does not know, so a slot
+// added later needs no new format: a stub without it lacks the slot, and an
+// older kv-pack leaves it as the build made it.
 
 #include <cstddef>
 #include <cstring>
@@ -44,6 +45,29 @@ inline constexpr char kStubSigningKeyKey[] = "signing-key";
 /// Each slot's room, its terminating NUL included.
 inline constexpr size_t kAgentBaseUrlSlotBytes = 256;
 inline constexpr size_t kAgentKeySlotBytes = 64;
+
+/// A field of format 2 with a fixed room that kv-pack fills for a package.
+struct RecordSlot {
+  const char* key;
+  size_t bytes;  ///< the room, the value's terminating NUL included
+};
+
+/// Every slot, in the order the record holds them.
+inline constexpr RecordSlot kRecordSlots[] = {
+    {kStubAgentBaseUrlKey, kAgentBaseUrlSlotBytes},
+    {kStubAgentKeyKey, kAgentKeySlotBytes},
+};
+
+/// The room of the slot named key; 0 when key names no slot.
+constexpr size_t recordSlotBytes(const char* key) {
+  for (const RecordSlot& slot : kRecordSlots) {
+    const char* a = slot.key;
+    const char* b = key;
+    while (*a != '\0' && *a == *b) ++a, ++b;
+    if (*a == *b) return slot.bytes;
+  }
+  return 0;
+}
 
 /// The value in a slot of `bytes` bytes, as a C string; nullptr when the
 /// slot holds no NUL to end it (damaged by hand).

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "formats/package_layout.h"
+#include "formats/stub_record.h"
 #include "tools/kv-pack/agent_settings.h"
 #include "tools/kv-pack/bundle_dir.h"
 #include "tools/kv-pack/file_io.h"
@@ -52,8 +53,8 @@ bool copyBootstrap(const std::string& path, const StubRecord& record, const Pack
   }
   *size = static_cast<uint64_t>(status.st_size);
   return copyBytes(in.get(), path, out, *size, nullptr, err) &&
-         (options.agentUrl.empty() || writeSlot(out, record.agentBaseUrlSlot, options.agentUrl, err)) &&
-         (options.agentKey.empty() || writeSlot(out, record.agentKeySlot, options.agentKey, err));
+         (options.agentUrl.empty() || writeSlot(out, *record.slot(kStubAgentBaseUrlKey), options.agentUrl, err)) &&
+         (options.agentKey.empty() || writeSlot(out, *record.slot(kStubAgentKeyKey), options.agentKey, err));
 }
 
 // Finds out whether the bundle is a directory to zip or an archive to carry.

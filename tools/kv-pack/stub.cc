@@ -33,9 +33,7 @@ bool splitFields(const std::string& description, unsigned format, std::vector<Fi
     field.name = description.substr(at, equals - at);
     if (field.name.find('\0') != std::string::npos) return false;
     field.valueAt = equals + 1;
-    size_t room = 0;
-    if (format >= kStubRecordFormat && field.name == kStubAgentBaseUrlKey) room = kAgentBaseUrlSlotBytes;
-    if (format >= kStubRecordFormat && field.name == kStubAgentKeyKey) room = kAgentKeySlotBytes;
+    const size_t room = format >= kStubRecordFormat ? recordSlotBytes(field.name.c_str()) : 0;
     size_t end = description.find('\0', field.valueAt);
     if (end == std::string::npos || (room != 0 && end >= field.valueAt + room)) return false;
     field.value = description.substr(field.valueAt, end - field.valueAt);
@@ -54,20 +52,19 @@ bool readFields(const ElfNote& note, StubRecord* record) {
   if (!splitFields(note.description, note.type, &fields)) return false;
   bool version = false, url = false, key = false, check = false;
   for (const Field& field : fields) {
+    const size_t room = note.type >= kStubRecordFormat ? recordSlotBytes(field.name.c_str()) : 0;
+    if (room != 0) record->slots[field.name] = {note.descriptionOffset + field.valueAt, room};
     if (field.name == kStubVersionKey) {
       record->version = field.value;
       version = true;
     } else if (field.name == kStubAgentBaseUrlKey) {
       record->agentBaseUrl = field.value;
-      if (note.type >= kStubRecordFormat)
-        record->agentBaseUrlSlot = {note.descriptionOffset + field.valueAt, kAgentBaseUrlSlotBytes};
       url = true;
     } else if (field.name == kStubSigningKeyKey && note.type == kStubRecordFormatWithoutSlots) {
       record->signingKeyId = field.value;
       key = true;
     } else if (field.name == kStubAgentKeyKey && note.type >= kStubRecordFormat) {
       record->agentKey = field.value;
-      record->agentKeySlot = {note.descriptionOffset + field.valueAt, kAgentKeySlotBytes};
       key = true;
     } else if (field.name == kStubSignatureCheckKey) {
       record->signatureCheck = field.value;
@@ -98,6 +95,11 @@ std::string elfMachineName(uint16_t machine) {
   for (const Arch& arch : kArches)
     if (machine == arch.elfMachine) return arch.name;
   return "ELF machine " + std::to_string(machine);
+}
+
+const StubSlot* StubRecord::slot(const char* key) const {
+  const auto found = slots.find(key);
+  return found != slots.end() ? &found->second : nullptr;
 }
 
 bool StubRecord::checksSignatures() const { return signatureCheck == kSignatureCheckEd25519; }

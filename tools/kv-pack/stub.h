@@ -2,13 +2,14 @@
 #define KV_TOOLS_KV_PACK_STUB_H_
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "tools/kv-pack/elf_image.h"
 
 /// A slot of the record: a value with a fixed room that kv-pack may rewrite.
 struct StubSlot {
-  uint64_t offset = 0;  ///< where its room starts in the file; 0: the record has no slots
+  uint64_t offset = 0;  ///< where its room starts in the file
   size_t bytes = 0;     ///< the room, the value's terminating NUL included
 };
 
@@ -25,9 +26,12 @@ struct StubRecord {
   std::string signingKeyId;    ///< the key's id, or "none"
   std::string signatureCheck;  ///< "ed25519" or "none"
   std::string platform;        ///< empty in stubs built before the field
-  StubSlot agentBaseUrlSlot, agentKeySlot;  ///< format 2 only
+  /// The slots the record has, by key (formats/stub_record.h); none in format 1.
+  std::map<std::string, StubSlot> slots;
 
-  bool hasSlots() const { return agentBaseUrlSlot.offset != 0; }
+  /// The slot named key; nullptr when the record has none of that name.
+  const StubSlot* slot(const char* key) const;
+  bool hasSlots() const { return !slots.empty(); }
   bool checksSignatures() const;
 };
 

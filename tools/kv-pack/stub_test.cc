@@ -95,9 +95,10 @@ TEST(StubRecordTest, RecordsOfEveryFormatAreReadOrToldApart) {
     EXPECT_EQ(record.format >= 2, record.hasSlots());
     if (record.hasSlots()) {
       const size_t urlAt = c.image.notes[1].description.find("agent-base-url=") + 15;
-      EXPECT_EQ(1000 + urlAt, record.agentBaseUrlSlot.offset);
-      EXPECT_EQ(kAgentBaseUrlSlotBytes, record.agentBaseUrlSlot.bytes);
-      EXPECT_EQ(kAgentKeySlotBytes, record.agentKeySlot.bytes);
+      ASSERT_NE(nullptr, record.slot(kStubAgentBaseUrlKey));
+      EXPECT_EQ(1000 + urlAt, record.slot(kStubAgentBaseUrlKey)->offset);
+      EXPECT_EQ(kAgentBaseUrlSlotBytes, record.slot(kStubAgentBaseUrlKey)->bytes);
+      EXPECT_EQ(kAgentKeySlotBytes, record.slot(kStubAgentKeyKey)->bytes);
     }
   }
 }
