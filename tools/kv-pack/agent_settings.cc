@@ -33,6 +33,10 @@ std::string readAgentUrlOption(const std::string& text, std::string* err) {
   std::string base = withoutTrailingSlashes(text);
   const char* problem = agentBaseUrlProblem(base.c_str());
   if (problem == nullptr && parseUrl(base).host.empty()) problem = "has no host";
+  // The agent's file name goes at the end of the base: after a query or a
+  // fragment it would never reach the server's path.
+  if (problem == nullptr && base.find_first_of("?#") != std::string::npos)
+    problem = "has a query or a fragment (? or #), which the agent's file name would follow";
   if (problem != nullptr) {
     *err = "--agent-url \"" + text + "\" " + problem + " (it takes http:// or https:// and a host)";
     return "";

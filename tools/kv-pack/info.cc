@@ -1,9 +1,16 @@
 #include "tools/kv-pack/info.h"
 
+#include <fcntl.h>
+
 #include <vector>
 
+#include "formats/agent_url.h"
 #include "formats/arch.h"
 #include "formats/package_layout.h"
+#include "formats/stub_record.h"
+#include "os/file_descriptor.h"
+#include "tools/kv-pack/file_digest.h"
+#include "tools/kv-pack/file_io.h"
 #include "tools/kv-pack/inputs.h"
 #include "tools/kv-pack/printable.h"
 #include "tools/kv-pack/staging_dir.h"
@@ -25,7 +32,20 @@ std::string joined(const std::vector<std::string>& words) {
   return text;
 }
 
-void printStub(const StubFile& stub, FILE* out) {
+// What the vendor's server must serve for the package: the agent, and its
+// signature when agents are checked. Stubs from before the platform was
+// recorded fetch for their machine's.
+void printAgentUrls(const StubFile& stub, FILE* out) {
+  const StubRecord& record = stub.record;
+  const std::string platform =
+      record.platform.empty() ? archOfMachine(stub.image.machine).platformTag : record.platform;
+  const std::string url = agentUrlFor(record.agentBaseUrl, platform.c_str());
+  printLine(out, "agent URL", url);
+  if (record.checksSignatures() && record.signingKeyId != kNoAgentKey)
+    printLine(out, "signature URL", url + ".minisig");
+}
+
+void printStub(const StubFile& stub, const std::string& stubHash, FILE* out) {
   const StubRecord& record = stub.record;
   if (record.state == StubRecord::kFound) {
     printLine(out, "record format", std::to_string(record.format));
@@ -34,12 +54,14 @@ void printStub(const StubFile& stub, FILE* out) {
     printLine(out, "signing key", record.signingKeyId);
     printLine(out, "signature check", record.signatureCheck);
     printLine(out, "platform", record.platform.empty() ? "not recorded" : record.platform);
+    printAgentUrls(stub, out);
   } else {
     printLine(out, "record", stubRecordTrouble(record).shortly);
   }
   const ElfImage& image = stub.image;
   printLine(out, "machine", elfMachineName(image.machine));
   printLine(out, "stub size", std::to_string(image.size) + " bytes");
+  printLine(out, "stub SHA-256", stubHash);
   printLine(out, "needs libraries",
             image.neededLibraries.empty() ? "none" : joined(image.neededLibraries));
   std::string glibc = highestGlibcVersion(image.neededVersions);
@@ -60,14 +82,14 @@ std::string agentChoice(const std::vector<std::string>& members) {
   return "one of " + joined(versioned) + ", in the package; which one is not fixed";
 }
 
-bool printArchive(const std::string& path, const StubFile& stub, FILE* out, std::string* err) {
+bool printArchive(const std::string& path, const StubFile& stub, const std::string& packageHash,
+                  const StagingDir& staging, FILE* out, std::string* err) {
   if (stub.fileSize == stub.image.size) {
     printLine(out, "archive", "none");
     return true;
   }
   printLine(out, "archive", std::to_string(stub.fileSize - stub.image.size) + " bytes");
-  StagingDir staging;
-  if (!staging.create(err)) return false;
+  printLine(out, "package SHA-256", packageHash);
   ZipTest test;
   test.start(staging, path, "package");
   std::vector<std::string> members;
@@ -92,11 +114,29 @@ bool printArchive(const std::string& path, const StubFile& stub, FILE* out, std:
 
 }  // namespace
 
+// The SHA-256 of the stub (the image at the start of the file) and of the
+// whole file, through a copy of the image in staging.
+bool hashStubAndFile(const std::string& path, const StubFile& stub, const StagingDir& staging,
+                     std::vector<std::string>* hashes, std::string* err) {
+  std::string image;
+  const std::string copy = staging / "stub";
+  const UniqueFd out(open(copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  if (!readFileStart(path, stub.image.size, &image) || !out.valid() ||
+      !writeFully(out.get(), image.data(), image.size())) {
+    *err = errnoText("cannot copy the stub of " + path);
+    return false;
+  }
+  return sha256Of({copy, path}, hashes, err);
+}
+
 bool printInfo(const std::string& path, FILE* out, std::string* err) {
   StubFile stub;
   if (!readStubFile(path, "", &stub, err)) return false;
-  printStub(stub, out);
-  bool archiveRead = printArchive(path, stub, out, err);
+  StagingDir staging;
+  std::vector<std::string> hashes;
+  if (!staging.create(err) || !hashStubAndFile(path, stub, staging, &hashes, err)) return false;
+  printStub(stub, hashes[0], out);
+  bool archiveRead = printArchive(path, stub, hashes[1], staging, out, err);
   fflush(out);
   if (!archiveRead) return false;
   if (stub.record.state != StubRecord::kFound) {

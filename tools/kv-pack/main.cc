@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "build_config.h"
 #include "os/interrupt.h"
 #include "tools/kv-pack/commands.h"
 #include "tools/kv-pack/options.h"
@@ -15,6 +16,9 @@ int main(int argc, char** argv) {
   switch (flags.action) {
     case Flags::Action::kHelp:
       fputs(helpText(), stdout);
+      return 0;
+    case Flags::Action::kVersion:
+      printf("kv-pack %s\n", KV_VERSION);
       return 0;
     case Flags::Action::kInfo:
       return describePackage(flags.infoPath);

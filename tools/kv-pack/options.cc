@@ -3,6 +3,8 @@
 
 #include <getopt.h>
 
+#include <set>
+
 #include "formats/arch.h"
 #include "tools/kv-pack/agent_settings.h"
 
@@ -12,6 +14,7 @@ const char kHelp[] =
     "Usage: kv-pack [--arch ARCH] [--bootstrap FILE] --bundle DIR|ZIP [--agent ZIP]\n"
     "               [--agent-url URL] [--agent-key KEY] [--level N] -o OUTPUT\n"
     "       kv-pack --info PACKAGE|STUB\n"
+    "       kv-pack --version\n"
     "\n"
     "Makes a self-extracting installer: the bootstrap program followed by a ZIP\n"
     "archive holding \"bundle.zip\" and, optionally, the install agent.\n"
@@ -46,6 +49,7 @@ const char kHelp[] =
     "                     libraries and the glibc it needs to start, the archive's\n"
     "                     members, the agent among them, and whether \"unzip -t\"\n"
     "                     passes it\n"
+    "  --version          print kv-pack's version, which is its stubs' too\n"
     "  -h, --help         show this text\n"
     "\n"
     "With SOURCE_DATE_EPOCH set (seconds since 1970), the same inputs give the same\n"
@@ -70,7 +74,7 @@ bool parseLevel(const char* text, int* level) {
   return true;
 }
 
-enum { kArch = 256, kBootstrap, kBundle, kAgent, kAgentUrl, kAgentKey, kLevel, kInfo };
+enum { kArch = 256, kBootstrap, kBundle, kAgent, kAgentUrl, kAgentKey, kLevel, kInfo, kVersion };
 
 const struct option kOptions[] = {
     {"arch", required_argument, nullptr, kArch},
@@ -82,6 +86,7 @@ const struct option kOptions[] = {
     {"level", required_argument, nullptr, kLevel},
     {"info", required_argument, nullptr, kInfo},
     {"output", required_argument, nullptr, 'o'},
+    {"version", no_argument, nullptr, kVersion},
     {"help", no_argument, nullptr, 'h'},
     {nullptr, 0, nullptr, 0},
 };
@@ -136,6 +141,14 @@ bool checkAction(const Flags& flags, bool packOptionGiven, std::string* err) {
   return true;
 }
 
+// The option as the user writes it, for messages.
+std::string optionName(int option) {
+  if (option == 'o') return "-o";
+  for (const struct option& known : kOptions)
+    if (known.val == option) return std::string("--") + known.name;
+  return "?";
+}
+
 }  // namespace
 
 const char* helpText() { return kHelp; }
@@ -148,13 +161,19 @@ const Arch* archNamed(const std::string& name) {
 
 bool readFlags(int argc, char** argv, Flags* flags, std::string* err) {
   bool packOptionGiven = false;
+  std::set<int> given;
   optind = 0;  // getopt keeps its place in globals: start afresh
   opterr = 0;  // one line of our own instead of getopt's
   int option;
   while ((option = getopt_long(argc, argv, "o:h", kOptions, nullptr)) != -1) {
-    if (option == 'h') {
-      flags->action = Flags::Action::kHelp;
+    if (option == 'h' || option == kVersion) {
+      flags->action = option == 'h' ? Flags::Action::kHelp : Flags::Action::kVersion;
       return true;
+    }
+    // A second value would silently replace the first.
+    if (option != '?' && option != ':' && !given.insert(option).second) {
+      *err = optionName(option) + " is given twice; it takes one value (see kv-pack --help)";
+      return false;
     }
     if (option == kInfo) {
       flags->action = Flags::Action::kInfo;

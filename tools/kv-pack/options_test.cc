@@ -61,6 +61,23 @@ TEST(OptionsTest, EachWrongCommandLineIsOneLineAtItsFirstFault) {
            ": its key is not an Ed25519 key (a minisign key line starts with RW)"},
       {with({"--agent-key", "/no/such.pub"}),
        "--agent-key /no/such.pub: cannot read it: No such file or directory"},
+      // A second value would replace the first without a word.
+      {with({"--agent-url", "https://a.example", "--agent-url", "https://b.example"}),
+       "--agent-url is given twice; it takes one value (see kv-pack --help)"},
+      {{"--bundle", "b", "-o", "x", "--output", "y"}, "-o is given twice; it takes one value (see kv-pack --help)"},
+      {{"--info", "p", "--info", "q"}, "--info is given twice; it takes one value (see kv-pack --help)"},
+      {with({"--level", "1", "--level", "1"}), "--level is given twice; it takes one value (see kv-pack --help)"},
+      // The agent's name follows the base: in a query, or after a fragment,
+      // it would never reach the server's path.
+      {with({"--agent-url", "https://example.org/kv?x=1"}),
+       "--agent-url \"https://example.org/kv?x=1\" has a query or a fragment (? or #), which the "
+       "agent's file name would follow (it takes http:// or https:// and a host)"},
+      {with({"--agent-url", "https://example.org/#kv"}),
+       "--agent-url \"https://example.org/#kv\" has a query or a fragment (? or #), which the "
+       "agent's file name would follow (it takes http:// or https:// and a host)"},
+      {with({"--agent-url", "https://a.example/\x7f"}),
+       "--agent-url \"https://a.example/\x7f\" holds a blank or a control byte (it takes http:// or "
+       "https:// and a host)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
@@ -76,6 +93,8 @@ TEST(OptionsTest, WhatACommandLineAsksFor) {
   std::string err;
   ASSERT_TRUE(read({"--bundle", "b", "-o", "out", "--info", "x", "--help"}, &flags, &err)) << err;
   EXPECT_EQ(Flags::Action::kHelp, flags.action) << "--help as soon as it is met";
+  ASSERT_TRUE(read({"--bundle", "b", "--version", "--bundle", "c"}, &flags, &err)) << err;
+  EXPECT_EQ(Flags::Action::kVersion, flags.action) << "--version as soon as it is met";
   ASSERT_TRUE(read({"--info", "p.run"}, &flags, &err)) << err;
   EXPECT_EQ(Flags::Action::kInfo, flags.action);
   EXPECT_EQ("p.run", flags.infoPath);

@@ -1105,11 +1105,21 @@ TEST_F(PackTest, InfoTellsWhatAPackageOrStubHolds) {
       EXPECT_EQ(c.keyId, one("signing key"));
       EXPECT_EQ(c.check, one("signature check"));
       EXPECT_EQ(c.stub == withoutPlatform ? "not recorded" : kPlatformTag, one("platform"));
+      // What the server must serve: the agent for the stub's platform (from its
+      // machine when it records none), and its signature for a key.
+      const std::string url = c.url + agentFileFor();
+      EXPECT_EQ(url, one("agent URL"));
+      EXPECT_EQ(c.keyId == "none" ? std::vector<std::string>{} : std::vector<std::string>{url + ".minisig"},
+                all("signature URL"));
     } else {
       EXPECT_EQ(c.record, one("record"));
     }
     size_t stubSize = readFile(c.stub).size();
     EXPECT_EQ(std::to_string(stubSize) + " bytes", one("stub size"));
+    auto sha256 = [](const std::string& path, size_t bytes) {
+      return shellOrDie("head -c " + std::to_string(bytes) + " '" + path + "' | sha256sum").substr(0, 64);
+    };
+    EXPECT_EQ(sha256(c.file, stubSize), one("stub SHA-256")) << "the stub as the file holds it";
     std::string machine = shellOrDie("readelf -hW '" + c.stub + "' | sed -n 's/ *Machine: *//p'");
     if (machine == "AArch64\n") machine = "aarch64";
     if (machine == "Advanced Micro Devices X86-64\n") machine = "x86-64";
@@ -1124,8 +1134,10 @@ TEST_F(PackTest, InfoTellsWhatAPackageOrStubHolds) {
     if (c.unzipTest.empty()) {
       EXPECT_EQ("none", one("archive"));
       EXPECT_EQ(std::vector<std::string>{}, all("unzip -t"));
+      EXPECT_EQ(std::vector<std::string>{}, all("package SHA-256"));
     } else {
       EXPECT_EQ(std::to_string(readFile(c.file).size() - stubSize) + " bytes", one("archive"));
+      EXPECT_EQ(sha256(c.file, readFile(c.file).size()), one("package SHA-256"));
       EXPECT_EQ(c.members, all("member"));
       EXPECT_EQ(c.agent, one("agent"));
       EXPECT_EQ(c.unzipTest, one("unzip -t"));
