@@ -33,10 +33,15 @@ AgentConfig agentConfigFor(const std::string& agentUrl, const char* home,
   config.agentUrl = agentUrl;
   config.home = home != nullptr && *home != '\0' ? home : "/tmp";
   if (config.home.back() != '/') config.home += '/';
-  config.cacheSubdir = kAgentPaths.cacheSubdir + agentSourceDirName(agentUrl);
-  for (const MinisignPublicKey& key : keys)
-    config.cacheSubdir += kKeyedCachePrefix + keyIdText(key.keyId) + "/";
-  config.cacheRoot = config.home + config.cacheSubdir;
+  config.cacheSubdir = kAgentPaths.cacheSubdir;
+  config.cacheSubdir += agentSourceDirName(agentUrl);
+  for (const MinisignPublicKey& key : keys) {
+    config.cacheSubdir += kKeyedCachePrefix;
+    config.cacheSubdir += keyIdText(key.keyId);
+    config.cacheSubdir += '/';
+  }
+  config.cacheRoot = config.home;
+  config.cacheRoot += config.cacheSubdir;
   config.keys = std::move(keys);
   return config;
 }
@@ -50,8 +55,8 @@ bool settleAgentConfig(const AgentConfigSources& sources, ReportFn report, Agent
   std::vector<MinisignPublicKey> keys;
   std::string why;
   if (!readAgentKeySlot(keyLine, &keys, &why)) return refuse("agent key ", why.c_str(), report);
-  const std::string agentUrl = sources.agentUrlVariable != nullptr ? sources.agentUrlVariable
-                                                                   : agentUrlFor(base, kPlatformTag);
-  *config = agentConfigFor(agentUrl, sources.home, std::move(keys));
+  *config = agentConfigFor(sources.agentUrlVariable != nullptr ? sources.agentUrlVariable
+                                                               : agentUrlFor(base, kPlatformTag),
+                           sources.home, std::move(keys));
   return true;
 }

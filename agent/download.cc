@@ -24,10 +24,22 @@ namespace {
 
 using CurlHandle = std::unique_ptr<CURL, void (*)(CURL*)>;
 
-const std::string& userAgent() {
-  static const std::string text = std::string("kv-bootstrap/") + KV_VERSION + " (" + kPlatformTag + ")";
-  return text;
+constexpr size_t textLength(const char* text) {
+  size_t length = 0;
+  while (text[length] != '\0') ++length;
+  return length;
 }
+
+// "kv-bootstrap/<version> (<platform>)", put together while compiling.
+struct UserAgent {
+  char text[sizeof "kv-bootstrap/" KV_VERSION " (" + textLength(kPlatformTag) + 1] = {};
+  constexpr UserAgent() {
+    size_t at = 0;
+    for (const char* part : {"kv-bootstrap/" KV_VERSION " (", kPlatformTag, ")"})
+      for (const char* c = part; *c != '\0'; ++c) text[at++] = *c;
+  }
+};
+constexpr UserAgent kUserAgent;
 
 std::string initFailure(const std::string& url, const std::string& why) {
   return "Failed to initialize CURL library to download the TVE Installer from " + url +
@@ -61,7 +73,7 @@ CURLcode setTransferOptions(const CurlLibrary& lib, CURL* curl, const std::strin
   if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, limits.stallSeconds);
   if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, limits.connectSeconds);
   // libcurl keeps a copy of the text.
-  if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_USERAGENT, userAgent().c_str());
+  if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent.text);
   if (code == CURLE_OK) code = stopTransfersOnInterrupt(lib, curl);
   return code;
 }

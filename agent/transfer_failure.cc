@@ -52,7 +52,7 @@ std::string transferFailureReason(const CurlLibrary& lib, CURL* curl, const std:
       target != nullptr) {
     const std::string allowed = isHttpsUrl(url) ? "an https agent URL may lead to https only"
                                              : "an http agent URL may lead to http and https only";
-    return "the server redirected to " + parseUrl(target).scheme + ", a protocol that is not allowed (" +
+    return "the server redirected to " + lowerCase(parseUrl(target).scheme) + ", a protocol that is not allowed (" +
            allowed + ")";
   }
   // Only a connect that never got through may be told as one: a server that

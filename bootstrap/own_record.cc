@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 
 #include "build_config.h"
 #include "formats/arch.h"
@@ -127,6 +128,19 @@ const char* ownSlot(size_t offset) {
   return description + offset;
 }
 
+// Where each slot of kRecordSlots starts in the description.
+struct SlotOffsets {
+  size_t at[std::size(kRecordSlots)] = {};
+  constexpr SlotOffsets() {
+    for (size_t i = 0; i < std::size(kRecordSlots); ++i) at[i] = valueOffset(kRecordSlots[i].key);
+  }
+};
+constexpr SlotOffsets kSlotOffsets;
+
 }  // namespace
 
-const char* ownRecordSlot(const char* key) { return ownSlot(valueOffset(key)); }
+const char* ownRecordSlot(const char* key) {
+  for (size_t i = 0; i < std::size(kRecordSlots); ++i)
+    if (strcmp(kRecordSlots[i].key, key) == 0) return ownSlot(kSlotOffsets.at[i]);
+  return nullptr;
+}

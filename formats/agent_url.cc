@@ -1,39 +1,38 @@
 #include "formats/agent_url.h"
 
+#include <strings.h>
+
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
 
-namespace {
-
-std::string lowerCase(std::string text) {
-  for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-  return text;
+std::string lowerCase(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  return lower;
 }
 
-}  // namespace
-
-UrlParts parseUrl(const std::string& url) {
+UrlParts parseUrl(std::string_view url) {
   UrlParts parts;
   size_t start = 0;
   const size_t schemeEnd = url.find("://");
-  if (schemeEnd != std::string::npos && url.find_first_of("/?#") > schemeEnd) {
-    parts.scheme = lowerCase(url.substr(0, schemeEnd));
+  if (schemeEnd != std::string_view::npos && url.find_first_of("/?#") > schemeEnd) {
+    parts.scheme = url.substr(0, schemeEnd);
     start = schemeEnd + 3;
   }
-  std::string authority = url.substr(start, url.find_first_of("/?#", start) - start);
-  authority.erase(0, authority.rfind('@') + 1);  // npos + 1 == 0: nothing to erase
+  std::string_view authority = url.substr(start, url.find_first_of("/?#", start) - start);
+  const size_t at = authority.rfind('@');
+  if (at != std::string_view::npos) authority.remove_prefix(at + 1);
   parts.authority = authority;
   if (!authority.empty() && authority[0] == '[') {
     parts.host = authority.substr(1, authority.find(']') - 1);
   } else {
     parts.host = authority.substr(0, authority.find(':'));
   }
-  parts.host = lowerCase(parts.host);
   return parts;
 }
 
-bool isHttpsUrl(const std::string& url) { return parseUrl(url).scheme == "https"; }
+bool isHttpsUrl(const std::string& url) { return strncasecmp(url.c_str(), "https://", 8) == 0; }
 
 const char* agentBaseUrlProblem(const char* url) {
   for (const char* c = url; *c != '\0'; ++c) {
@@ -41,7 +40,8 @@ const char* agentBaseUrlProblem(const char* url) {
     if (byte <= ' ' || byte == 0x7f) return "holds a blank or a control byte";
   }
   const UrlParts parts = parseUrl(url);
-  if (parts.scheme != "http" && parts.scheme != "https") return "does not start with http:// or https://";
+  if (strncasecmp(url, "http://", 7) != 0 && strncasecmp(url, "https://", 8) != 0)
+    return "does not start with http:// or https://";
   if (parts.authority.empty() || parts.authority[0] == ':') return "has no host";
   return nullptr;
 }

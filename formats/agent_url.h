@@ -5,21 +5,26 @@
 // reading of URLs for the bootstrap, its messages and kv-pack.
 
 #include <string>
+#include <string_view>
 
 /// The release the agents are made for: part of every agent URL and of the
 /// per-user cache's path.
 inline constexpr char kReleaseLabel[] = "V7031c";
 
-/// A URL as written, taken apart as far as the program looks into one.
+/// A URL as written, taken apart as far as the program looks into one: views
+/// into the text, which must outlive them.
 struct UrlParts {
-  std::string scheme;     ///< before "://", in lower case; empty when there is no "://"
-  std::string authority;  ///< host and port as written, without a user or password
-  std::string host;       ///< in lower case, without port or brackets
+  std::string_view scheme;     ///< before "://"; empty when there is no "://"
+  std::string_view authority;  ///< host and port, without a user or password
+  std::string_view host;       ///< without port or brackets
 };
 
 /// Takes url apart: the authority runs to the first "/", "?" or "#" after the
 /// scheme (from the start when there is none), and ends a user part at its last "@".
-UrlParts parseUrl(const std::string& url);
+UrlParts parseUrl(std::string_view url);
+
+/// The text in lower case (ASCII letters only), as schemes and host names compare.
+std::string lowerCase(std::string_view text);
 
 /// Why url cannot be the base the install agent is downloaded from, which
 /// needs http:// or https:// (in any letter case), a host, and no blank or

@@ -59,6 +59,7 @@ $RUN "$D/$TOP/bin/kv-pack" --arch "$ARCH" --bundle "$D/bundle" --agent "$D/Insta
 $RUN "$D/$TOP/bin/kv-pack" --arch "$OTHER" --bundle "$D/bundle" --agent "$D/InstallAgent.zip" \
   -o "$D/other.run"
 $RUN "$D/$TOP/bin/kv-pack" --info "$D/other.run" >"$D/other.info"
+$RUN "$D/$TOP/bin/kv-pack" --version >"$D/version"
 $RUN "$D/setup.run" -mode silent "two words"
 '
 vars="TOP=$top ARCH=$arch OTHER=$other HOME=/home INSTALL_TEST_MARKER=/marker TMPDIR=/tmp
@@ -102,6 +103,10 @@ cmp -n "$(wc -c <"$lib/$other_stub")" "$lib/$other_stub" "$tmp/other.run" >/dev/
   fail "the $other package does not start with the archive's $other_stub"
 grep -qx "machine  *$other" "$tmp/other.info" || fail "kv-pack --info on the $other package:
 $(cat "$tmp/other.info")"
+# The archive's name carries the release kv-pack names.
+version=${top##*/kv-bootstrap-}
+[ "$(cat "$tmp/version")" = "kv-pack ${version%-linux-*}" ] ||
+  fail "kv-pack --version from the archive $top says: $(cat "$tmp/version")"
 
 [ -f "$tmp/marker" ] || fail "the install agent did not run"
 bundle=$(sed -n 2p "$tmp/marker" | sed 's/^arg=//')

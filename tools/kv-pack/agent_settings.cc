@@ -81,7 +81,7 @@ bool checkStubTakesSettings(const StubRecord& record, const PackOptions& options
 }
 
 bool checkAgentReachable(const std::string& agentBaseUrl, std::string* err) {
-  if (!isReservedInvalidHost(parseUrl(agentBaseUrl).host)) return true;
+  if (!isReservedInvalidHost(lowerCase(parseUrl(agentBaseUrl).host))) return true;
   *err = "the package carries no agent and would download it from " + agentBaseUrl +
          ", which never resolves; give --agent ZIP to carry one, or --agent-url URL to name your agent server";
   return false;
@@ -96,8 +96,9 @@ bool writeSlot(int fd, const StubSlot& slot, const std::string& value, std::stri
 }
 
 void warnOfPlainHttp(const PackOptions& options) {
-  if (parseUrl(options.agentUrl).scheme != "http" || !options.agentKey.empty()) return;
-  const std::string host = parseUrl(options.agentUrl).host;
+  const UrlParts parts = parseUrl(options.agentUrl);
+  if (lowerCase(parts.scheme) != "http" || !options.agentKey.empty()) return;
+  const std::string host = lowerCase(parts.host);
   if (host == "localhost" || host == "::1" || host.compare(0, 4, "127.") == 0) return;
   fprintf(stderr,
           "kv-pack: warning: --agent-url %s is plain http: anyone on the network path can replace "
