@@ -86,9 +86,19 @@ TEST(AgentConfigTest, UrlCacheAndKeysAreSettledOnce) {
     Sources sources;
     std::string url, cacheRoot;
   } cases[] = {
-      // The slot's base, whose own cache is named by its URL (FNV-1a of it).
+      // The slot's base, whose own cache is named by its URL: FNV-1a of it,
+      // the same on every machine and in every release, or every user's
+      // cache is orphaned (the value docs/safety.md gives).
+      {{"https://agents.example.com"}, "https://agents.example.com" + file,
+       "/home/ann/" + sub + (kBuildMachine == EM_X86_64 ? "url-ed7a98b13e2c66a3/"
+                                                       : "url-" + stableHashText("https://agents.example.com" + file) + "/")},
       {{}, "https://agents.example.com/kv" + file,
        "/home/ann/" + sub + "url-" + stableHashText("https://agents.example.com/kv" + file) + "/"},
+      // The longest base kv-pack writes fills the slot's room but its last byte.
+      {{"https://a.example/" + std::string(kAgentBaseUrlSlotBytes - 1 - 18, 'x')},
+       "https://a.example/" + std::string(kAgentBaseUrlSlotBytes - 1 - 18, 'x') + file,
+       "/home/ann/" + sub + "url-" +
+           stableHashText("https://a.example/" + std::string(kAgentBaseUrlSlotBytes - 1 - 18, 'x') + file) + "/"},
       {{"https://agents.example.com/kv//"}, "https://agents.example.com/kv" + file,
        "/home/ann/" + sub + "url-" + stableHashText("https://agents.example.com/kv" + file) + "/"},
       // The variable wins, even empty; the build's own URL keeps the plain cache.

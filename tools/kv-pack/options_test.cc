@@ -54,7 +54,7 @@ TEST(OptionsTest, EachWrongCommandLineIsOneLineAtItsFirstFault) {
       {with({"--agent-url", "https://example.org/a b"}),
        "--agent-url \"https://example.org/a b\" holds a blank or a control byte (it takes http:// "
        "or https:// and a host)"},
-      {with({"--agent-url", "https://example.org/" + std::string(236, 'x')}),
+      {with({"--agent-url", "https://a.example/" + std::string(256 - 18, 'x')}),
        "--agent-url is 256 bytes long; the stub has room for 255"},
       {with({"--agent-key", std::string(56, 'A')}),
        "--agent-key " + std::string(56, 'A') +
@@ -124,4 +124,7 @@ TEST(OptionsTest, WhatACommandLineAsksFor) {
   ASSERT_TRUE(read({"--bundle", "b", "-o", "o"}, &flags, &err)) << err;
   EXPECT_STREQ("x86-64", flags.pack.arch->name) << "the default";
   EXPECT_EQ(-1, flags.pack.level) << "zip's own default";
+  const std::string longest = "https://a.example/" + std::string(255 - 18, 'x');
+  ASSERT_TRUE(read({"--agent-url", longest, "--bundle", "b", "-o", "o"}, &flags, &err)) << err;
+  EXPECT_EQ(longest, flags.pack.agentUrl) << "255 bytes, the slot's room but its NUL";
 }
