@@ -56,6 +56,7 @@ TEST(AgentConfigTest, DamagedRecordStopsTheRunWithOneLine) {
       {"ftp://example.org", "none", "agent URL does not start with http:// or https://"},
       {"http://", "none", "agent URL has no host"},
       {"http://user@:80/x", "none", "agent URL has no host"},
+      {"http://a@b@/x", "none", "agent URL has no host"},  // a user part ends at its last "@"
       {"http://a b", "none", "agent URL holds a blank or a control byte"},
       {"http://a\x7f" "b", "none", "agent URL holds a blank or a control byte"},
       {"http://a\tb", "none", "agent URL holds a blank or a control byte"},

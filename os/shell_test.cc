@@ -73,6 +73,9 @@ TEST(ChildOutcome, DecodesHowTheShellEnded) {
   EXPECT_EQ(SIGTERM, killed.value);
 
   EXPECT_EQ(ChildOutcome::kNotStarted, ChildOutcome::fromWaitStatus(-1).kind);
+  // A process that is no child of ours cannot be waited for: not a clean exit.
+  EXPECT_EQ(ChildOutcome::kNotStarted,
+            ChildOutcome::fromWaitStatus(waitForChild(getppid(), OnInterrupt::kKeepWaiting)).kind);
 }
 
 // Every command line passes the kernel's limit for one string first: one
