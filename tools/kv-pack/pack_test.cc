@@ -1029,6 +1029,8 @@ TEST_F(PackTest, InfoTellsWhatAPackageOrStubHolds) {
   } cases[] = {
       {"bare stub", bootstrapBinary(), bootstrapBinary(), {}, "", "", "", ""},
       {"stub for aarch64", aarch64, aarch64, {}, "", "", "", ""},
+      {"keyed stub without a key", KV_KEYED_BOOTSTRAP_BIN, KV_KEYED_BOOTSTRAP_BIN, {}, "", "", "", "",
+       withoutTrailingSlashes(KV_AGENT_BASE_URL), "none", "ed25519"},
       {"stub from before the platform field", withoutPlatform, withoutPlatform, {}, "", "", "", ""},
       {"package with a versioned agent",
        withAgent,
