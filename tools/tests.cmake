@@ -4,5 +4,6 @@ add_test(NAME cached-root_test COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/cached-root_
 add_test(NAME check-userns_test COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/check-userns_test.sh)
 add_test(NAME debian-root_test COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/debian-root_test.sh)
 add_test(NAME install-deps_test COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/install-deps_test.sh)
+add_test(NAME private-mounts_test COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/private-mounts_test.sh)
 set_tests_properties(cached-root_test check-userns_test debian-root_test install-deps_test
-                     PROPERTIES TIMEOUT 180)
+                     private-mounts_test PROPERTIES TIMEOUT 180)
