@@ -43,13 +43,18 @@ maker: making a demo root failed; the whole log is in $root.log" \
 [ ! -e "$root" ] && [ ! -e "$root.new" ] || fail "a failed maker left its root"
 
 # Two runs for one missing root: the second comes while the first's maker
-# works, and tells (through a stand-in flock) that it waits for the lock.
-# Each step waits for the other side's line on a FIFO, a minute at most.
+# works, and tells, through a stand-in flock, whether the lock is taken when
+# it asks for it; then it waits for it.
+# Each step waits for the other side's line on a FIFO, a minute at most, and
+# a run that fails leaves its scratch directory only when both runs ended.
+trap 'wait; rm -rf "$scratch"' EXIT
 root=$scratch/raced log=$scratch/raced-log
-mkfifo "$log.started" "$log.go" "$scratch/waiting"
+mkfifo "$log.started" "$log.go" "$scratch/lock"
 cat >"$scratch/lock-bin/flock" <<SCRIPT
 #!/bin/sh
-timeout 60 sh -c 'echo waiting >"\$0"' "$scratch/waiting"
+taken=free
+"$(command -v flock)" -n "\$@" || taken=taken
+timeout 60 sh -c 'echo "\$1" >"\$0"' "$scratch/lock" "\$taken"
 exec "$(command -v flock)" "\$@"
 SCRIPT
 chmod 0755 "$scratch/lock-bin/flock"
@@ -61,8 +66,10 @@ first=$!
 timeout 60 sh -c 'read -r _ <"$0"' "$log.started" || fail "the first maker did not start"
 race "$scratch/lock-bin:$PATH" ok >"$scratch/second.out" 2>"$scratch/second.err" &
 second=$!
-timeout 60 sh -c 'read -r _ <"$0"' "$scratch/waiting" || fail "the second run did not wait for the lock"
+lock=$(timeout 60 sh -c 'read -r taken <"$0" && echo "$taken"' "$scratch/lock")
+[ -n "$lock" ] || fail "the second run did not ask for the lock"
 timeout 60 sh -c 'echo go >"$0"' "$log.go" || fail "the first maker did not wait to finish"
+[ "$lock" = taken ] || fail "the second run found the lock free"
 wait "$first" || fail "the first run failed: $(cat "$scratch/first.err")"
 wait "$second" || fail "the second run failed: $(cat "$scratch/second.err")"
 [ "$(cat "$scratch/first.out")" = "$root" ] && [ "$(cat "$scratch/second.out")" = "$root" ] ||
