@@ -7,33 +7,24 @@
 set -u
 src=$1 pack=$2 python=$3
 
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/docs-faults-test.XXXXXX")
-trap 'rm -rf "$tmp"' EXIT
-failures=0
+. "$(dirname "$0")/lib.sh"
 
 # The pages as they are pass.
-"$python" "$src/tests/docs_test.py" "$src" "$pack" >"$tmp/out" 2>&1 ||
-  { cat "$tmp/out" >&2; echo "FAIL: the pages as they are fail the check" >&2; exit 1; }
+quietly "the check of the pages as they are" "$python" "$src/tests/docs_test.py" "$src" "$pack"
 
 # planted NAME PAGE SED-SCRIPT EXPECTED: the check of the pages, PAGE changed
 # by SED-SCRIPT, fails and prints a line holding EXPECTED.
 planted() {
-  rm -rf "$tmp/pages"
-  mkdir -p "$tmp/pages/docs"
-  cp "$src/README.md" "$src/THIRD-PARTY.md" "$src/CHANGELOG.md" "$src/LICENSE" "$tmp/pages/"
-  cp -R "$src/docs/." "$tmp/pages/docs/"
-  sed "$3" "$src/$2" >"$tmp/pages/$2"
-  if cmp -s "$src/$2" "$tmp/pages/$2"; then
-    echo "FAIL: $1: the fault changes nothing in $2" >&2
-    failures=$((failures + 1))
-  elif "$python" "$src/tests/docs_test.py" "$src" "$pack" "$tmp/pages" >"$tmp/out" 2>&1; then
-    echo "FAIL: $1: the check passes" >&2
-    failures=$((failures + 1))
-  elif ! grep -qF "$4" "$tmp/out"; then
-    echo "FAIL: $1: no \"$4\" in:" >&2
-    cat "$tmp/out" >&2
-    failures=$((failures + 1))
-  fi
+  rm -rf "$scratch/pages"
+  mkdir -p "$scratch/pages/docs"
+  cp "$src/README.md" "$src/THIRD-PARTY.md" "$src/CHANGELOG.md" "$src/LICENSE" "$scratch/pages/"
+  cp -R "$src/docs/." "$scratch/pages/docs/"
+  sed "$3" "$src/$2" >"$scratch/pages/$2"
+  ! cmp -s "$src/$2" "$scratch/pages/$2" || fail "$1: the fault changes nothing in $2"
+  ! "$python" "$src/tests/docs_test.py" "$src" "$pack" "$scratch/pages" >"$scratch/out" 2>&1 ||
+    fail "$1: the check passes"
+  grep -qF "$4" "$scratch/out" || fail "$1: no \"$4\" in:
+$(cat "$scratch/out")"
 }
 
 planted "a message the README makes up" README.md \
@@ -59,6 +50,4 @@ planted "a library of kv-pack left out" docs/packaging.md 's/ and `libz.so.1`//'
   'loads libz.so.1'
 planted "a stated limit reworded" docs/safety.md 's/comments of at most/comments up to/' \
   "no page states a comment's size"
-
-[ "$failures" -eq 0 ] || exit 1
 echo "docs_faults_test: ok"

@@ -17,56 +17,46 @@
 set -u
 src=$1 pack=$2 stub=$3 keyed=$4
 
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/musl-run-test.XXXXXX")
-trap 'rm -rf "$tmp"' EXIT
-failures=0
-
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
+. "$(dirname "$0")/lib.sh"
 
 musl=/lib/ld-musl-x86_64.so.1
-if [ ! -e "$musl" ] || [ ! -x /bin/busybox ]; then
-  echo "musl_run_test: needs Debian's musl and busybox-static" >&2
-  exit 1
-fi
-root=$tmp/root
+[ -e "$musl" ] && [ -x /bin/busybox ] || fail "needs Debian's musl and busybox-static"
+root=$scratch/root
 mkdir -p "$root/bin" "$root/lib" "$root/lib64" "$root/tmp" "$root/proc" "$root/dev" "$root/out"
 chmod 1777 "$root/tmp"
 cp /bin/busybox "$root/bin/"
 for applet in sh unzip rm env; do ln -s busybox "$root/bin/$applet"; done
 cp -L "$musl" "$root/lib/"
 
-mkdir "$tmp/bundle" "$tmp/agent"
-echo "hello" >"$tmp/bundle/hello.txt"
-printf '%s\n' 'echo "$# $3 $4" >/out/marker' >"$tmp/agent/install"
-(cd "$tmp/agent" && zip -q -X ../InstallAgent.zip install)
+mkdir "$scratch/bundle" "$scratch/agent"
+echo "hello" >"$scratch/bundle/hello.txt"
+printf '%s\n' 'echo "$# $3 $4" >/out/marker' >"$scratch/agent/install"
+(cd "$scratch/agent" && zip -q -X ../InstallAgent.zip install)
 for made in "$stub=stub.run" "$keyed=keyed.run"; do
-  "$pack" --bootstrap "${made%=*}" --bundle "$tmp/bundle" --agent "$tmp/InstallAgent.zip" \
-    -o "$root/${made##*=}" || { echo "musl_run_test: kv-pack failed" >&2; exit 1; }
+  "$pack" --bootstrap "${made%=*}" --bundle "$scratch/bundle" --agent "$scratch/InstallAgent.zip" \
+    -o "$root/${made##*=}" || fail "kv-pack failed"
 done
 
 # run PACKAGE: runs /PACKAGE -mode silent in the root; its status, then its
-# standard error, in $tmp/status and $tmp/err.
+# standard error, in $scratch/status and $scratch/err.
 run() {
   rm -f "$root/out/marker"
   "$src/tools/private-mounts.sh" sh -c '
     mount --rbind /proc "$1/proc" && mount --rbind /dev "$1/dev" || exit 125
     exec chroot "$1" /bin/env -i PATH=/bin HOME=/tmp /bin/sh -c "/$2 -mode silent"
-  ' sh "$root" "$1" 2>"$tmp/err"
-  echo $? >"$tmp/status"
+  ' sh "$root" "$1" 2>"$scratch/err"
+  echo $? >"$scratch/status"
 }
 
-# expect NAME PACKAGE STATUS ERROR-PATTERN AGENT-RAN(yes|no); an empty pattern
-# expects nothing on standard error.
-expect() {
+# expect_run NAME PACKAGE STATUS ERROR-PATTERN AGENT-RAN(yes|no); an empty
+# pattern expects nothing on standard error.
+expect_run() {
   run "$2"
-  [ "$(cat "$tmp/status")" = "$3" ] || fail "$1: status $(cat "$tmp/status"), not $3: $(cat "$tmp/err")"
+  [ "$(cat "$scratch/status")" = "$3" ] || fail "$1: status $(cat "$scratch/status"), not $3: $(cat "$scratch/err")"
   if [ -z "$4" ]; then
-    [ ! -s "$tmp/err" ] || fail "$1: told $(cat "$tmp/err")"
+    [ ! -s "$scratch/err" ] || fail "$1: told $(cat "$scratch/err")"
   else
-    grep -q "$4" "$tmp/err" || fail "$1: no \"$4\" in: $(cat "$tmp/err")"
+    grep -q "$4" "$scratch/err" || fail "$1: no \"$4\" in: $(cat "$scratch/err")"
   fi
   if [ "$5" = yes ]; then
     [ "$(cat "$root/out/marker" 2>/dev/null)" = "4 -mode silent" ] ||
@@ -77,11 +67,9 @@ expect() {
   fi
 }
 
-expect "no glibc loader" stub.run 127 "stub.run: not found" no
+expect_run "no glibc loader" stub.run 127 "stub.run: not found" no
 ln -s ld-musl-x86_64.so.1 "$root/lib/ld-linux-x86-64.so.2"
 ln -s /lib/ld-musl-x86_64.so.1 "$root/lib64/ld-linux-x86-64.so.2"
-expect "loader name" stub.run 0 "" yes
-expect "loader name, key" keyed.run 127 "__memcpy_chk: symbol not found" no
-
-[ "$failures" -eq 0 ] || exit 1
+expect_run "loader name" stub.run 0 "" yes
+expect_run "loader name, key" keyed.run 127 "__memcpy_chk: symbol not found" no
 echo "musl_run_test: ok"

@@ -16,10 +16,7 @@ if [ "$1" = --tool ]; then
 fi
 stub=$1
 
-fail() {
-  echo "stub_needs_test: $*" >&2
-  exit 1
-}
+. "$(dirname "$0")/lib.sh"
 
 [ -f "$stub" ] || fail "no stub at $stub"
 needed=$(readelf -dW "$stub" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')

@@ -20,6 +20,9 @@
 # it: whatever the caller inherited (ctest keeps some open for its tests, the
 # root's lock is 9) must not push that number past 9.
 #
+# A failed mmdebstrap is told as such, with its status, also where it stopped
+# in the middle of the stream and tar fails on the rest.
+#
 # usage: debian-root.sh DIR SUITE [MMDEBSTRAP-OPTION...]
 set -eu
 
@@ -33,12 +36,14 @@ else
 fi
 mkdir "$dir"
 status=$dir.mmdebstrap-status
+untar=0
 { mmdebstrap --mode="$mode" \
     --setup-hook="sed -i '/ $suite-updates \\| $suite-security /d' \"\$1/etc/apt/sources.list\"" \
     "$@" "$suite" - 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- 9>&- || echo "mmdebstrap failed ($?)" >"$status"; } |
-  tar -C "$dir" -x -p "$owners" --exclude='./dev/*'
+  tar -C "$dir" -x -p "$owners" --exclude='./dev/*' || untar=$?
 if [ -e "$status" ]; then
   cat "$status" >&2
   rm -f "$status"
   exit 1
 fi
+exit "$untar"
