@@ -168,8 +168,8 @@ std::vector<std::string> withDescriptorLimit(int limit);
 struct PackageSpec {
   std::string output;                   ///< the package file to write
   std::map<std::string, std::string> bundleFiles = {{"app/hello.txt", "hello\n"}};
-  std::string agentZip;                 ///< optional agent archive to carry
-  std::string bootstrap;                ///< empty: the built kv-bootstrap
+  std::string agentZip{};               ///< optional agent archive to carry
+  std::string bootstrap{};              ///< empty: the built kv-bootstrap
   std::string arch{};                   ///< kv-pack's --arch; empty: its default
   /// kv-pack's --agent-url; empty: a closed loopback port when the package
   /// carries no agent (kv-pack refuses the build's placeholder), else none.

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "agent/agent_config.h"
 #include "tests/nginx_server.h"
 #include "tests/run_helpers.h"
 #include "tests/test_util.h"
@@ -33,6 +34,9 @@ struct Runner {
 
   /// The directory the run loads the library soname (libcurl.so.4, ...) from.
   std::string libraryDir(const std::string& soname) const;
+  /// What the runner itself writes on standard error when the bootstrap ends
+  /// by signo: qemu tells of a signal that dumps core.
+  std::string signalNote(int signo) const;
 };
 
 /// The runner of this test process: $KV_TEST_RUNNER, or the host build.
@@ -83,12 +87,14 @@ class RunTest : public testing::Test {
   std::string packCarrying(const std::string& script, const std::string& name = "setup.run") const;
 
   /// A run of package with args as a user would start it, under the
-  /// runner's prefix: HOME=home(), the agent URL agentUrl() (unset it in
-  /// unsetEnv for the package's own), runTmpDir() as /tmp, in tmp_. Change
-  /// it, wrap its argv, then runProcess() or startProcess() it.
+  /// runner's prefix: HOME=home(), the agent URL agentUrl() (ownAgentUrl()
+  /// takes it away), runTmpDir() as /tmp, in tmp_. Change it, wrap its argv,
+  /// then runProcess() or startProcess() it.
   Command runCommand(const std::string& package, const std::vector<std::string>& args = {}) const;
   /// runProcess(runCommand(package, args)).
   ProcessResult run(const std::string& package, const std::vector<std::string>& args = {}) const;
+  /// The command, run with the agent URL its package carries.
+  static Command ownAgentUrl(Command command);
 
   /// No run since SetUp() left a work directory in runTmpDir().
   void expectNoWorkDirLeft() const;
