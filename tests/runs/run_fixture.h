@@ -6,7 +6,10 @@
 // under qemu-aarch64-static, the shipped stub in a Debian 11 root. CTest
 // chooses the runner through $KV_TEST_RUNNER (tests/CMakeLists.txt); a
 // scenario asks the fixture for its packages and commands, and the runner's
-// bootstrap, machine and command prefix come with them.
+// bootstrap, machine and command prefix come with them. A new scenario
+// (TEST_F on RunTest, or on a class derived from it that calls RunTest::SetUp
+// and TearDown when it overrides them) runs under the host build; the filters
+// in tests/CMakeLists.txt name what each other runner runs.
 
 #include <ctime>
 #include <string>
