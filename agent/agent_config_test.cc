@@ -46,12 +46,6 @@ bool settle(const Sources& given, AgentConfig* config) {
                            recordReport, config);
 }
 
-// The base64 line of the test key's minisign.pub.
-std::string testKeyLine() {
-  const std::string pub = readFile(std::string(KV_TEST_KEY_DIR) + "/agent.pub");
-  return pub.substr(pub.find('\n') + 1, 56);
-}
-
 }  // namespace
 
 TEST(AgentConfigTest, DamagedRecordStopsTheRunWithOneLine) {

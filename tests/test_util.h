@@ -197,5 +197,7 @@ std::string agentCacheRootFor(const std::string& home, const std::string& agentU
 
 /// The id of the test key pair in KV_TEST_KEY_DIR, as kv-pack prints it.
 std::string testKeyId();
+/// The key line (56 base64 characters) of the test key pair's agent.pub.
+std::string testKeyLine();
 
 #endif  // KV_TESTS_TEST_UTIL_H_

@@ -11,17 +11,7 @@
 #include "os/report.h"
 #include "tests/runs/run_fixture.h"
 
-namespace {
-
 using BootstrapRunTest = RunTest;
-
-// The base64 line of the test key's minisign.pub.
-std::string testKeyLine() {
-  const std::string pub = readFile(KV_TEST_KEY_DIR "/agent.pub");
-  return pub.substr(pub.find('\n') + 1, 56);
-}
-
-}  // namespace
 
 // A bare program, or a package cut or changed anywhere in its bundle.
 TEST_F(BootstrapRunTest, DamagedPackagesStopBeforeAnyAgentRuns) {

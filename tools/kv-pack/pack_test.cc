@@ -165,12 +165,6 @@ std::string stubWithAgentUrl(const std::string& path, const std::string& url,
 
 const char kTestKeyFile[] = KV_TEST_KEY_DIR "/agent.pub";
 
-std::string testKeyLine() {
-  const std::string pub = readFile(kTestKeyFile);
-  const size_t start = pub.find('\n') + 1;
-  return pub.substr(start, pub.find('\n', start) - start);
-}
-
 // The built stub as builds from before the record's platform field made it:
 // the field cut out of the note, whose description is that much shorter.
 std::string stubWithoutPlatform(const std::string& path) {
