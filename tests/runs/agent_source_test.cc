@@ -440,6 +440,7 @@ TEST_F(AgentSourceTest, EachAgentUrlKeepsItsOwnCache) {
   // A staging agent, fetched through the environment, has a cache of its own.
   const std::string ownCache = cacheRoot(nginx_.url("/a" + file));
   ASSERT_TRUE(fileExists(ownCache + "installagent/install")) << "cached for the platform " << runner().platform;
+  EXPECT_EQ(std::vector<std::string>{runner().platform}, listDir(home() + "/.korvex/installagent/V7031c"));
   const std::string tag = readFile(ownCache + ".validatestring");
   shellOrDie("mkdir -p " + www() + "/staging && cp " + www() + "/b" + file + " " + www() + "/staging/agent");
   ProcessResult staging = runOwn("a", agentUrl("staging/agent"));
