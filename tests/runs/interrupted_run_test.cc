@@ -180,31 +180,25 @@ TEST_F(InterruptedRunTest, FirstOfTwoSignalsEndsTheRun) {
   expectCleanEndBy(SIGHUP, waitProcess(pid));
 }
 
-// A large stored bundle keeps unzip busy long enough to be interrupted;
-// zeros deflate to nearly nothing, so an agent of them keeps its unpack busy.
+// A large stored bundle keeps the payload's unpack busy long enough to be
+// interrupted; zeros deflate to nearly nothing, so an agent that carries
+// them keeps its own unpack busy. SIGTERM to the bootstrap alone lets unzip
+// finish; Ctrl-C ends unzip too.
 TEST_F(InterruptedRunTest, TermDuringAnUnpackStartsNoAgent) {
-  shellOrDie("mkdir " + (tmp_ / "big") + " && head -c 200000000 /dev/zero > " + (tmp_ / "big/data") +
-             " && cd " + (tmp_ / "big") + " && zip -q -0 ../bundle.zip data && zip -q ../agent.zip data && rm data");
-  writeFile(tmp_ / "big/install", probe("agent"), 0755);
-  shellOrDie("cd " + (tmp_ / "big") + " && zip -q ../agent.zip install && zip -q ../InstallAgent.zip install");
-  ProcessResult packed = runProcess({{packBinary(), "--bootstrap", runner().bootstrap, "--bundle",
-                                      tmp_ / "bundle.zip", "--agent", tmp_ / "InstallAgent.zip", "-o",
-                                      tmp_ / "big-bundle.run"},
+  writeFile(tmp_ / "install", probe("agent"), 0755);
+  shellOrDie("cd " + tmp_.path() + " && head -c 200000000 /dev/zero > data && zip -q -0 bundle.zip data && "
+             "zip -q agent.zip install data && rm data");
+  ProcessResult packed = runProcess({{packBinary(), "--bootstrap", runner().bootstrap, "--bundle", tmp_ / "bundle.zip",
+                                      "--agent", tmp_ / "agent.zip", "-o", tmp_ / "setup.run"},
                                      {}, {}, "", ""});
   ASSERT_EQ(0, packed.exitCode) << packed.err;
-  const std::string bigAgent = pack({tmp_ / "big-agent.run", {{"a.txt", "a\n"}}, tmp_ / "agent.zip"});
-  // SIGTERM to the bootstrap alone lets unzip finish; Ctrl-C ends unzip too.
   const struct {
-    std::string package, unpacked;
+    std::string unpacked;
     int target, signo;
-  } cases[] = {
-      {tmp_ / "big-bundle.run", "bundle.zip", 1, SIGTERM},
-      {tmp_ / "big-bundle.run", "bundle.zip", -1, SIGINT},
-      {bigAgent, "data", 1, SIGTERM},
-  };
+  } cases[] = {{"bundle.zip", 1, SIGTERM}, {"bundle.zip", -1, SIGINT}, {"data", 1, SIGTERM}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.package + " " + strsignal(c.signo));
-    int pid = start(runCommand(c.package));
+    SCOPED_TRACE(c.unpacked + " " + strsignal(c.signo));
+    int pid = start(runCommand(tmp_ / "setup.run"));
     ASSERT_FALSE(waitForWorkDirHolding(c.unpacked).empty()) << "never saw the unpack";
     kill(c.target * pid, c.signo);
     expectCleanEndBy(c.signo, waitProcess(pid));
