@@ -181,29 +181,35 @@ TEST_F(InterruptedRunTest, FirstOfTwoSignalsEndsTheRun) {
 }
 
 // A large stored bundle keeps the payload's unpack busy long enough to be
-// interrupted; zeros deflate to nearly nothing, so an agent that carries
-// them keeps its own unpack busy. SIGTERM to the bootstrap alone lets unzip
-// finish; Ctrl-C ends unzip too.
-TEST_F(InterruptedRunTest, TermDuringAnUnpackStartsNoAgent) {
-  writeFile(tmp_ / "install", probe("agent"), 0755);
-  shellOrDie("cd " + tmp_.path() + " && head -c 200000000 /dev/zero > data && zip -q -0 bundle.zip data && "
-             "zip -q agent.zip install data && rm data");
+// interrupted: SIGTERM to the bootstrap alone lets unzip finish, Ctrl-C ends
+// unzip too.
+TEST_F(InterruptedRunTest, TermDuringTheUnpackStartsNoAgent) {
+  shellOrDie("cd " + tmp_.path() + " && head -c 200000000 /dev/zero > data && zip -q -0 bundle.zip data && rm data");
+  makeAgentZip(tmp_ / "agent.zip", probe("agent"));
   ProcessResult packed = runProcess({{packBinary(), "--bootstrap", runner().bootstrap, "--bundle", tmp_ / "bundle.zip",
                                       "--agent", tmp_ / "agent.zip", "-o", tmp_ / "setup.run"},
                                      {}, {}, "", ""});
   ASSERT_EQ(0, packed.exitCode) << packed.err;
-  const struct {
-    std::string unpacked;
-    int target, signo;
-  } cases[] = {{"bundle.zip", 1, SIGTERM}, {"bundle.zip", -1, SIGINT}, {"data", 1, SIGTERM}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.unpacked + " " + strsignal(c.signo));
+  for (int target : {1, -1}) {
+    const int signo = target > 0 ? SIGTERM : SIGINT;
+    SCOPED_TRACE(strsignal(signo));
     int pid = start(runCommand(tmp_ / "setup.run"));
-    ASSERT_FALSE(waitForWorkDirHolding(c.unpacked).empty()) << "never saw the unpack";
-    kill(c.target * pid, c.signo);
-    expectCleanEndBy(c.signo, waitProcess(pid));
+    ASSERT_FALSE(waitForWorkDirHolding("bundle.zip").empty()) << "never saw the unpack";
+    kill(target * pid, signo);
+    expectCleanEndBy(signo, waitProcess(pid));
     EXPECT_FALSE(fileExists(record("agent"))) << "no agent may start after the signal";
   }
+}
+
+// Zeros deflate to nearly nothing: the package stays small, the agent's unpack takes long.
+TEST_F(InterruptedRunTest, TermDuringTheAgentUnpackStartsNoAgent) {
+  writeFile(tmp_ / "install", probe("agent"), 0755);
+  shellOrDie("cd " + tmp_.path() + " && head -c 200000000 /dev/zero > data && zip -q agent.zip install data");
+  int pid = start(runCommand(pack({tmp_ / "setup.run", {{"a.txt", "a\n"}}, tmp_ / "agent.zip"})));
+  ASSERT_FALSE(waitForWorkDirHolding("data").empty()) << "never saw the agent's unpack";
+  kill(pid, SIGTERM);
+  expectCleanEndBy(SIGTERM, waitProcess(pid));
+  EXPECT_FALSE(fileExists(record("agent"))) << "no agent may start after the signal";
 }
 
 TEST_F(InterruptedRunTest, TermEndsTheWaitForAnotherRunsCacheLock) {
