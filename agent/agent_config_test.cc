@@ -64,6 +64,10 @@ TEST(AgentConfigTest, DamagedRecordStopsTheRunWithOneLine) {
       {"https://example.org", std::string(56, 'A'),
        "agent key is not a minisign public key: its key is not an Ed25519 key (a minisign key line "
        "starts with RW)"},
+      // "ED" (RU in base64) names a signature algorithm, not a key's.
+      {"https://example.org", "RU" + testKeyLine().substr(2),
+       "agent key is not a minisign public key: its key is not an Ed25519 key (a minisign key line "
+       "starts with RW)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.damage);
@@ -81,8 +85,7 @@ TEST(AgentConfigTest, DamagedRecordStopsTheRunWithOneLine) {
 TEST(AgentConfigTest, UrlCacheAndKeysAreSettledOnce) {
   const std::string sub = kAgentPaths.cacheSubdir;
   const std::string file = "/pi_install_agent_pi_V7031c_" + std::string(kPlatformTag);
-  const std::string pub = readFile(std::string(KV_TEST_KEY_DIR) + "/agent.pub");
-  const std::string testKey = pub.substr(pub.find('\n') + 1, 56);
+  const std::string testKey = testKeyLine();
   struct {
     Sources sources;
     std::string url, cacheRoot;

@@ -23,7 +23,7 @@ std::string untrusted(const std::string& path, const std::string& problem, const
 void soundCacheChanged(const std::string& home, const std::string& change, const std::string& givenAway = "") {
   const std::string root = agentCacheBaseFor(home);
   shellOrDie("rm -rf " + home + " && mkdir -m 0700 -p " + root + "installagent && cd " + root +
-             " && touch .lock .validatestring && chmod 0600 .lock .validatestring && "
+             " && touch .lock .validatestring .signingtime && chmod 0600 .lock .validatestring .signingtime && "
              "touch installagent/install && chmod 0755 installagent/install && " + change);
   if (!givenAway.empty()) {
     EXPECT_TRUE(giveToOtherUser(root + givenAway)) << givenAway;
@@ -51,6 +51,12 @@ TEST(UntrustedCacheReason, EveryLevelAndEveryFileUsedMustBePrivate) {
       {"chmod 0620 .validatestring",
        untrusted(root + "/.validatestring", "can be written by other users", thisUserText())},
       {"rm .lock && ln -s /etc/passwd .lock", untrusted(root + ".lock", "is a symbolic link", thisUserText())},
+      // The remembered signing time and the tag are trusted only as the agent
+      // is; the tag's path is told as the cache root, a slash and its name.
+      {"rm .signingtime && echo 0 > zero && ln -s zero .signingtime",
+       untrusted(root + ".signingtime", "is a symbolic link", thisUserText())},
+      {"rm .validatestring && ln -s .lock .validatestring",
+       untrusted(root + "/.validatestring", "is a symbolic link", thisUserText())},
       {"chmod 0775 installagent/install",
        untrusted(root + "installagent/install", "can be written by other users", thisUserText())},
       {"mv installagent elsewhere && ln -s elsewhere installagent",
@@ -78,6 +84,8 @@ TEST(UntrustedCacheReason, EveryLevelAndEveryFileUsedMustBeOwn) {
       {"chmod 0777 ../../../..", "../../../..", ""},  // HOME itself is the user's affair
       {"true", "../../..", untrusted(home + "/.korvex", "belongs to another user", other)},
       {"true", ".lock", untrusted(root + ".lock", "belongs to another user", other)},
+      {"true", ".signingtime", untrusted(root + ".signingtime", "belongs to another user", other)},
+      {"true", ".validatestring", untrusted(root + "/.validatestring", "belongs to another user", other)},
       {"true", "installagent/install", untrusted(root + "installagent/install", "belongs to another user", other)},
   };
   for (const auto& c : cases) {

@@ -429,6 +429,11 @@ std::string agentCacheRootFor(const std::string& home, const std::string& agentU
   return root;
 }
 
+std::string testKeyLine() {
+  const std::string pub = readFile(std::string(KV_TEST_KEY_DIR) + "/agent.pub");
+  return pub.substr(pub.find('\n') + 1, 56);
+}
+
 std::string testKeyId() {
   MinisignPublicKey key;
   std::string why;

@@ -168,8 +168,8 @@ std::vector<std::string> withDescriptorLimit(int limit);
 struct PackageSpec {
   std::string output;                   ///< the package file to write
   std::map<std::string, std::string> bundleFiles = {{"app/hello.txt", "hello\n"}};
-  std::string agentZip;                 ///< optional agent archive to carry
-  std::string bootstrap;                ///< empty: the built kv-bootstrap
+  std::string agentZip{};               ///< optional agent archive to carry
+  std::string bootstrap{};              ///< empty: the built kv-bootstrap
   std::string arch{};                   ///< kv-pack's --arch; empty: its default
   /// kv-pack's --agent-url; empty: a closed loopback port when the package
   /// carries no agent (kv-pack refuses the build's placeholder), else none.
@@ -197,5 +197,7 @@ std::string agentCacheRootFor(const std::string& home, const std::string& agentU
 
 /// The id of the test key pair in KV_TEST_KEY_DIR, as kv-pack prints it.
 std::string testKeyId();
+/// The key line (56 base64 characters) of the test key pair's agent.pub.
+std::string testKeyLine();
 
 #endif  // KV_TESTS_TEST_UTIL_H_

@@ -1,10 +1,12 @@
 #include "tools/kv-pack/options.h"
 
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "formats/arch.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -21,6 +23,8 @@ bool read(std::vector<std::string> args, Flags* flags, std::string* err) {
 }
 
 const std::string kKeyFile = std::string(KV_TEST_KEY_DIR) + "/agent.pub";
+// A file of text that is no key.
+const std::string kNotAKeyFile = std::string(KV_SOURCE_DIR) + "/LICENSE";
 
 }  // namespace
 
@@ -61,6 +65,9 @@ TEST(OptionsTest, EachWrongCommandLineIsOneLineAtItsFirstFault) {
            ": its key is not an Ed25519 key (a minisign key line starts with RW)"},
       {with({"--agent-key", "/no/such.pub"}),
        "--agent-key /no/such.pub: cannot read it: No such file or directory"},
+      {with({"--agent-key", kNotAKeyFile}),
+       "--agent-key " + kNotAKeyFile +
+           ": it is neither a minisign.pub file nor its key line (56 base64 characters, starting with RW)"},
       // A second value would replace the first without a word.
       {with({"--agent-url", "https://a.example", "--agent-url", "https://b.example"}),
        "--agent-url is given twice; it takes one value (see kv-pack --help)"},
@@ -116,15 +123,43 @@ TEST(OptionsTest, WhatACommandLineAsksFor) {
   EXPECT_EQ(0, pack.level);
   EXPECT_EQ("out.run", pack.output);
 
-  const std::string pub = readFile(kKeyFile);
-  ASSERT_TRUE(read({"--agent-key", pub.substr(pub.find('\n') + 1, 56), "--bundle", "b", "-o", "o"},
-                   &flags, &err))
-      << err;
-  EXPECT_EQ(pub.substr(pub.find('\n') + 1, 56), flags.pack.agentKey) << "the key line itself";
+  ASSERT_TRUE(read({"--agent-key", testKeyLine(), "--bundle", "b", "-o", "o"}, &flags, &err)) << err;
+  EXPECT_EQ(testKeyLine(), flags.pack.agentKey) << "the key line itself";
   ASSERT_TRUE(read({"--bundle", "b", "-o", "o"}, &flags, &err)) << err;
   EXPECT_STREQ("x86-64", flags.pack.arch->name) << "the default";
   EXPECT_EQ(-1, flags.pack.level) << "zip's own default";
   const std::string longest = "https://a.example/" + std::string(255 - 18, 'x');
   ASSERT_TRUE(read({"--agent-url", longest, "--bundle", "b", "-o", "o"}, &flags, &err)) << err;
   EXPECT_EQ(longest, flags.pack.agentUrl) << "255 bytes, the slot's room but its NUL";
+}
+
+TEST(OptionsTest, HelpTellsEveryOptionAndRule) {
+  const std::string help = helpText();
+  for (const char* word : {"--bootstrap", "--bundle", "--agent", "--level", "-o", "--info",
+                           "SOURCE_DATE_EPOCH", "InstallAgent_", "Exit status"})
+    EXPECT_NE(std::string::npos, help.find(word)) << word;
+  // A line wider than a terminal breaks in the middle of an option's text.
+  std::istringstream lines(help);
+  for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
+  // The help is written by hand; the table of architectures is what kv-pack
+  // does. Every architecture and every place its stubs are looked for must be
+  // in the text (keyed stubs by what sets their names apart).
+  const size_t arch = help.find("\n  --arch ARCH");
+  const size_t bootstrap = help.find("\n  --bootstrap FILE");
+  const size_t bundle = help.find("\n  --bundle DIR|ZIP");
+  ASSERT_LT(arch, bootstrap);
+  ASSERT_LT(bootstrap, bundle);
+  const std::string archText = help.substr(arch, bootstrap - arch);
+  const std::string stubsText = help.substr(bootstrap, bundle - bootstrap);
+  const std::string kStubPrefix = "kv-bootstrap";
+  for (const Arch& each : kArches) {
+    SCOPED_TRACE(each.name);
+    EXPECT_NE(std::string::npos, archText.find(each.name)) << archText;
+    for (const std::string& text :
+         {std::string(each.stubName), std::string(each.stubBuildDir) + "/",
+          std::string(each.keyedStubBuildDir) + "/",
+          std::string(each.keyedStubName).substr(kStubPrefix.size())})
+      EXPECT_NE(std::string::npos, stubsText.find(text)) << text;
+  }
+  EXPECT_NE(std::string::npos, archText.find(std::string(defaultArch().name) + " (the default)"));
 }

@@ -28,11 +28,6 @@ ElfImage imageWith(unsigned type, const std::string& description, const std::str
   return image;
 }
 
-std::string testKeyLine() {
-  const std::string pub = readFile(std::string(KV_TEST_KEY_DIR) + "/agent.pub");
-  return pub.substr(pub.find('\n') + 1, 56);
-}
-
 }  // namespace
 
 // Every record a stub of any release carries is read, or told apart as what
