@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 
 #include "os/interrupt.h"
@@ -30,15 +31,20 @@ std::string headerValue(const char* line, size_t length, size_t nameLength) {
 bool isRetriedStatus(long status) { return status == 502 || status == 503 || status == 504; }
 
 // Seconds from now that a Retry-After value names: delta-seconds, or an HTTP
-// date (IMF-fixdate, the form servers send); -1 when it is neither.
+// date (IMF-fixdate, the form servers send); -1 when it is neither. Any
+// number beyond a day counts as a day: the wait is capped far below.
 long secondsAsked(const std::string& value, time_t now) {
-  if (!value.empty() && std::all_of(value.begin(), value.end(),
-                                    [](char c) { return isdigit(static_cast<unsigned char>(c)); }))
-    return value.size() > 9 ? kMaxRetryAfterSeconds : std::stol(value);
+  const long kDay = 86400;
+  if (!value.empty() && isdigit(static_cast<unsigned char>(value[0])) != 0) {
+    char* end = nullptr;
+    const long seconds = strtol(value.c_str(), &end, 10);
+    return *end == '\0' ? std::min(seconds, kDay) : -1;
+  }
   struct tm date = {};
   const char* end = strptime(value.c_str(), "%a, %d %b %Y %H:%M:%S GMT", &date);
   if (end == nullptr || *end != '\0') return -1;
-  return std::max(0L, static_cast<long>(timegm(&date) - now));
+  const time_t at = timegm(&date);
+  return at <= now ? 0 : static_cast<long>(std::min<time_t>(at - now, kDay));
 }
 
 long nowMs() {

@@ -23,53 +23,69 @@ const char* proxyVariableFor(const std::string& url) {
   return nullptr;
 }
 
-// The proxy libcurl takes for a URL from the environment, as the user wrote it.
+// The proxy libcurl takes for a URL from the environment, as far as a
+// message names it: never what the user wrote before the host.
 struct ProxySetting {
   const char* variable = nullptr;
-  std::string value;
+  std::string scheme;       ///< "http" when the variable names none
+  std::string hostAndPort;  ///< libcurl's default port when it names none
+  bool hasCredentials = false;
 };
 
 bool proxySettingFor(const std::string& url, ProxySetting* proxy) {
   proxy->variable = proxyVariableFor(url);
   if (proxy->variable == nullptr) return false;
-  proxy->value = getenv(proxy->variable);
+  const std::string value = getenv(proxy->variable);
+  const UrlParts parts = parseUrl(value);
+  proxy->scheme = parts.scheme.empty() ? "http" : parts.scheme;
+  proxy->hostAndPort = parts.authority;
+  // libcurl takes a proxy without a port to be at 1080, an https one at 443.
+  const size_t brackets = !parts.authority.empty() && parts.authority[0] == '[' ? 2 : 0;
+  if (parts.authority.size() == parts.host.size() + brackets)
+    proxy->hostAndPort += proxy->scheme == "https" ? ":443" : ":1080";
+  const size_t hostStart = parts.scheme.empty() ? 0 : value.find("://") + 3;
+  proxy->hasCredentials = value.find('@', hostStart) < value.find_first_of("/?#", hostStart);
   return true;
 }
 
-// libcurl takes a proxy without a port to be at 1080, an https one at 443.
-std::string proxyHostAndPort(const ProxySetting& proxy) {
-  const UrlParts parts = parseUrl(proxy.value);
-  const size_t brackets = !parts.authority.empty() && parts.authority[0] == '[' ? 2 : 0;
-  if (parts.authority.size() > parts.host.size() + brackets) return parts.authority;
-  return parts.authority + (parts.scheme == "https" ? ":443" : ":1080");
-}
-
-// Its host and port and where they come from; never what precedes the host.
-std::string proxyName(const ProxySetting& proxy) {
-  return "the proxy " + proxyHostAndPort(proxy) + " that " + proxy.variable + " names";
+void appendProxyName(const ProxySetting& proxy, std::string* reason) {
+  *reason += "the proxy ";
+  *reason += proxy.hostAndPort;
+  *reason += " that ";
+  *reason += proxy.variable;
+  *reason += " names";
 }
 
 // What to do about a 407: give a user name and password, or others.
-std::string credentialsAdvice(const ProxySetting& proxy) {
-  const std::string& value = proxy.value;
-  const size_t hostStart = value.find("://") == std::string::npos ? 0 : value.find("://") + 3;
-  const size_t authorityEnd = value.find_first_of("/?#", hostStart);
-  if (value.substr(hostStart, authorityEnd - hostStart).find('@') != std::string::npos)
-    return std::string("; it did not accept the user name and password that ") + proxy.variable +
-           " gives";
-  const std::string scheme = parseUrl(value).scheme.empty() ? "http" : parseUrl(value).scheme;
-  return std::string("; it wants a user name and password: give them in ") + proxy.variable +
-         " as " + scheme + "://USER:PASSWORD@" + proxyHostAndPort(proxy);
+void appendCredentialsAdvice(const ProxySetting& proxy, std::string* reason) {
+  if (proxy.hasCredentials) {
+    *reason += "; it did not accept the user name and password that ";
+    *reason += proxy.variable;
+    *reason += " gives";
+    return;
+  }
+  *reason += "; it wants a user name and password: give them in ";
+  *reason += proxy.variable;
+  *reason += " as ";
+  *reason += proxy.scheme;
+  *reason += "://USER:PASSWORD@";
+  *reason += proxy.hostAndPort;
 }
 
 // A CONNECT the proxy answered with status: where the tunnel was to lead.
 std::string refusedTunnelReason(const std::string& url, long status) {
   ProxySetting proxy;
   const bool named = proxySettingFor(url, &proxy);
-  std::string reason = (named ? proxyName(proxy) : std::string("the proxy")) +
-                       " refused the tunnel to " + parseUrl(url).authority + " with HTTP code " +
-                       std::to_string(status);
-  if (named && status == 407) reason += credentialsAdvice(proxy);
+  std::string reason;
+  if (named)
+    appendProxyName(proxy, &reason);
+  else
+    reason = "the proxy";
+  reason += " refused the tunnel to ";
+  reason += parseUrl(url).authority;
+  reason += " with HTTP code ";
+  reason += std::to_string(status);
+  if (named && status == 407) appendCredentialsAdvice(proxy, &reason);
   return reason;
 }
 
@@ -83,9 +99,11 @@ std::string certificateHost(const CurlLibrary& lib, CURL* curl, const std::strin
 }
 
 // libcurl's own words for the failure, when it left some: which check failed.
-std::string inParentheses(const HandleContext* context) {
-  if (context == nullptr || context->errors[0] == '\0') return std::string();
-  return std::string(" (") + context->errors + ")";
+void appendInParentheses(const HandleContext* context, std::string* reason) {
+  if (context == nullptr || context->errors[0] == '\0') return;
+  *reason += " (";
+  *reason += context->errors;
+  *reason += ")";
 }
 
 // A connect that ran out of time, for the user: libcurl's "Timeout was
@@ -117,8 +135,11 @@ bool isCertificateRefused(CURLcode code) {
 
 std::string proxyAnswerReason(const std::string& url, long status) {
   ProxySetting proxy;
-  if (!proxySettingFor(url, &proxy)) return std::string();
-  return proxyName(proxy) + (status == 407 ? credentialsAdvice(proxy) : std::string());
+  std::string reason;
+  if (!proxySettingFor(url, &proxy)) return reason;
+  appendProxyName(proxy, &reason);
+  if (status == 407) appendCredentialsAdvice(proxy, &reason);
+  return reason;
 }
 
 std::string transferFailureReason(const CurlLibrary& lib, CURL* curl, const std::string& url,
@@ -137,26 +158,39 @@ std::string transferFailureReason(const CurlLibrary& lib, CURL* curl, const std:
     return "the server redirected to " + parseUrl(target).scheme + ", a protocol that is not allowed (" +
            allowed + ")";
   }
+  // A proxy that refused the tunnel said why, though libcurl reports only a
+  // failure to receive.
+  long connectStatus = 0;
+  if (lib.easy_getinfo(curl, CURLINFO_HTTP_CONNECTCODE, &connectStatus) == CURLE_OK &&
+      connectStatus >= 400)
+    return refusedTunnelReason(url, connectStatus);
+  const HandleContext* context = handleContext(lib, curl);
+  std::string reason;
+  if (isCertificateRefused(code)) {
+    reason = "the certificate of ";
+    reason += certificateHost(lib, curl, url);
+    reason += " did not verify";
+    appendInParentheses(context, &reason);
+    reason += "; to trust a certificate authority of your network, set SSL_CERT_FILE or "
+              "CURL_CA_BUNDLE to a file of its certificates, or SSL_CERT_DIR to a directory of them";
+    return reason;
+  }
+  if (code == CURLE_SSL_CACERT_BADFILE && context != nullptr && context->config != nullptr &&
+      !context->config->caFile.empty()) {
+    reason = "the certificate authorities in ";
+    reason += context->config->caFile;
+    reason += ", which ";
+    reason += context->config->caFileVariable;
+    reason += " names, cannot be read";
+    appendInParentheses(context, &reason);
+    return reason;
+  }
   // Only a connect that never got through may be told as one: a server that
   // took the connection and then went silent, in the TLS handshake or after
   // the request, did answer. libcurl counts the connections a request made
   // once TCP is through (on every version from 7.29.0 on), while some versions
   // report the peer's address only once TLS is up too; a reused connection
   // counts none but keeps its address.
-  long connectStatus = 0;
-  if (lib.easy_getinfo(curl, CURLINFO_HTTP_CONNECTCODE, &connectStatus) == CURLE_OK &&
-      connectStatus >= 400)
-    return refusedTunnelReason(url, connectStatus);
-  const HandleContext* context = handleContext(lib, curl);
-  if (isCertificateRefused(code))
-    return "the certificate of " + certificateHost(lib, curl, url) + " did not verify" +
-           inParentheses(context) +
-           "; to trust a certificate authority of your network, set SSL_CERT_FILE or "
-           "CURL_CA_BUNDLE to a file of its certificates, or SSL_CERT_DIR to a directory of them";
-  if (code == CURLE_SSL_CACERT_BADFILE && context != nullptr && context->config != nullptr &&
-      !context->config->caFile.empty())
-    return "the certificate authorities in " + context->config->caFile + ", which " +
-           context->config->caFileVariable + " names, cannot be read" + inParentheses(context);
   long connections = -1;
   const char* peer = nullptr;
   if (code == CURLE_OPERATION_TIMEDOUT &&
