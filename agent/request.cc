@@ -19,13 +19,14 @@ bool startsWithIgnoringCase(const char* line, size_t length, const char* prefix)
   return length >= prefixLength && strncasecmp(line, prefix, prefixLength) == 0;
 }
 
-// The header's value without the blanks around it and the line end.
-std::string headerValue(const char* line, size_t length, size_t nameLength) {
-  size_t begin = nameLength;
-  size_t end = length;
-  while (begin < end && isspace(static_cast<unsigned char>(line[begin])) != 0) ++begin;
-  while (end > begin && isspace(static_cast<unsigned char>(line[end - 1])) != 0) --end;
-  return std::string(line + begin, end - begin);
+// The header's value, given what follows its name: without the blanks around
+// it and the line end.
+std::string trimmed(std::string value) {
+  const auto isBlank = [](char c) { return isspace(static_cast<unsigned char>(c)) != 0; };
+  while (!value.empty() && isBlank(value.back())) value.pop_back();
+  size_t begin = 0;
+  while (begin < value.size() && isBlank(value[begin])) ++begin;
+  return value.substr(begin);
 }
 
 bool isRetriedStatus(long status) { return status == 502 || status == 503 || status == 504; }
@@ -77,7 +78,7 @@ size_t responseHeaderCallback(char* line, size_t size, size_t count, void* heade
   // Nor is a wait that a proxy or a redirect hop asked for the final answer's.
   if (length >= 5 && strncmp(line, "HTTP/", 5) == 0) into->retryAfter.clear();
   if (startsWithIgnoringCase(line, length, kRetryAfterPrefix))
-    into->retryAfter = headerValue(line, length, strlen(kRetryAfterPrefix));
+    into->retryAfter = trimmed(std::string(line + strlen(kRetryAfterPrefix), length - strlen(kRetryAfterPrefix)));
   return headerCallback(line, size, count, &into->tagLine);
 }
 

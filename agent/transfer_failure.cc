@@ -34,8 +34,9 @@ struct ProxySetting {
 
 bool proxySettingFor(const std::string& url, ProxySetting* proxy) {
   proxy->variable = proxyVariableFor(url);
-  if (proxy->variable == nullptr) return false;
-  const std::string value = getenv(proxy->variable);
+  const char* setting = proxy->variable != nullptr ? getenv(proxy->variable) : nullptr;
+  if (setting == nullptr) return false;
+  const std::string value = setting;
   const UrlParts parts = parseUrl(value);
   proxy->scheme = parts.scheme.empty() ? "http" : parts.scheme;
   proxy->hostAndPort = parts.authority;
