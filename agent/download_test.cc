@@ -697,6 +697,10 @@ TEST_F(DownloadScriptTest, ShortOutagesAreTriedAgainBriefly) {
        {"HEAD /get-503-once 200", "GET /get-503-once 503", "GET /get-503-once 200"}},
       {"/get-reset-once", "GET", {reset, archive}, "",
        {"HEAD /get-reset-once 200", "GET /get-reset-once 200", "GET /get-reset-once 200"}},
+      // What the first try received is not kept before the second's.
+      {"/get-cut-once", "GET",
+       {answer(200, {}, std::string(200000, 'x'), ScriptedResponse::kResetMidBody), archive}, "",
+       {"HEAD /get-cut-once 200", "GET /get-cut-once 200", "GET /get-cut-once 200"}},
       {"/always-503", "", {unavailable}, ". Received an HTTP code: 503.",
        {"HEAD /always-503 503", "HEAD /always-503 503", "HEAD /always-503 503"}},
       {"/always-reset", "", {reset}, anyReason,

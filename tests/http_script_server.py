@@ -7,13 +7,15 @@ or just "PATH" (any method) to an answer, or to a list of answers given in
 turn, the last one to every request after:
 
     {"status": 301, "headers": [["Location", "/b"], ["etag", "\"x\""]],
-     "body": "...", "stall": "" | "before-answer" | "mid-body" | "reset" | "close" | "endless"}
+     "body": "...", "stall": "" | "before-answer" | "mid-body" | "reset" | "reset-mid-body" | "close" |
+               "endless"}
 
 Header names and values are sent exactly as written, followed by
 Content-Length (unless the answer names one) and "Connection: close".
 "before-answer" reads the request and never answers; "mid-body" sends the
 headers and half the body, then nothing more; "reset" reads the request and
-resets the connection; "close" closes it without an answer; "endless" sends
+resets the connection; "reset-mid-body" sends the headers and half the body,
+then resets it; "close" closes it without an answer; "endless" sends
 the headers without Content-Length and then the body over and over until the
 client goes. Texts are Latin-1, so every byte value survives the trip through
 JSON.
@@ -70,6 +72,11 @@ class ScriptServer(socketserver.ThreadingTCPServer):
 
 
 class RequestHandler(socketserver.StreamRequestHandler):
+    def reset(self):
+        # A linger of 0 s makes close() send RST instead of FIN.
+        self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        self.connection.close()
+
     def handle(self):
         request_line = self.rfile.readline(65536).decode("latin-1").split()
         if len(request_line) < 2:
@@ -86,9 +93,7 @@ class RequestHandler(socketserver.StreamRequestHandler):
             self.server.never.wait()
             return
         if stall == "reset":
-            # A linger of 0 s makes close() send RST instead of FIN.
-            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-            self.connection.close()
+            self.reset()
             return
         if stall == "close":
             return
@@ -115,6 +120,11 @@ class RequestHandler(socketserver.StreamRequestHandler):
                     self.wfile.write(block)
             except OSError:
                 return
+        if stall == "reset-mid-body":
+            self.wfile.write(body[: len(body) // 2])
+            self.wfile.flush()
+            self.reset()
+            return
         if stall == "mid-body":
             self.wfile.write(body[: len(body) // 2])
             self.wfile.flush()

@@ -41,6 +41,8 @@ const char* stallName(ScriptedResponse::Stall stall) {
       return "mid-body";
     case ScriptedResponse::kResetConnection:
       return "reset";
+    case ScriptedResponse::kResetMidBody:
+      return "reset-mid-body";
     case ScriptedResponse::kCloseWithoutAnswer:
       return "close";
     case ScriptedResponse::kEndlessBody:

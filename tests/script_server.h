@@ -15,6 +15,7 @@ struct ScriptedResponse {
     kStallBeforeAnswer,  ///< reads the request and never answers
     kStallMidBody,       ///< sends the headers and half the body, then nothing more
     kResetConnection,    ///< reads the request and resets the connection
+    kResetMidBody,       ///< sends the headers and half the body, then resets it
     kCloseWithoutAnswer, ///< reads the request and closes the connection
     kEndlessBody,        ///< no Content-Length, and the body again and again
   };
