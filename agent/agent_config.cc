@@ -25,6 +25,22 @@ bool refuse(const char* what, const char* why, ReportFn report) {
   return false;
 }
 
+bool isSet(const char* value) { return value != nullptr && *value != '\0'; }
+
+// An empty variable counts as unset, as an empty proxy variable does for libcurl.
+void settleTrustedAuthorities(const AgentConfigSources& sources, AgentConfig* config) {
+  if (isSet(sources.caBundleVariable)) {
+    config->caFile = sources.caBundleVariable;
+    config->caFileVariable = kCaBundleVariable;
+    return;
+  }
+  if (isSet(sources.certFileVariable)) {
+    config->caFile = sources.certFileVariable;
+    config->caFileVariable = kCertFileVariable;
+  }
+  if (isSet(sources.certDirVariable)) config->caDirectory = sources.certDirVariable;
+}
+
 }  // namespace
 
 AgentConfig agentConfigFor(const std::string& agentUrl, const char* home,
@@ -58,5 +74,6 @@ bool settleAgentConfig(const AgentConfigSources& sources, ReportFn report, Agent
   *config = agentConfigFor(sources.agentUrlVariable != nullptr ? sources.agentUrlVariable
                                                                : agentUrlFor(base, kPlatformTag),
                            sources.home, std::move(keys));
+  settleTrustedAuthorities(sources, config);
   return true;
 }

@@ -25,6 +25,14 @@ struct AgentConfig {
   /// A downloaded agent runs only when signed with one of these; none: agents
   /// are not checked.
   std::vector<MinisignPublicKey> keys;
+  /// The certificate authorities a server's certificate is checked against,
+  /// beside or instead of the system's, as the curl tool takes them from the
+  /// environment: $CURL_CA_BUNDLE alone when set, else $SSL_CERT_FILE and
+  /// $SSL_CERT_DIR. Empty: libcurl's own. Networks that inspect TLS put their
+  /// own authority there.
+  std::string caFile;          ///< a file of PEM certificates
+  std::string caFileVariable;  ///< the variable that named caFile
+  std::string caDirectory;     ///< a directory of them, hashed as OpenSSL looks them up
 };
 
 /// What a run's configuration is settled from: the bootstrap's record, as
@@ -34,7 +42,15 @@ struct AgentConfigSources {
   const char* agentKeySlot;      ///< kAgentKeySlotBytes bytes, maybe damaged
   const char* agentUrlVariable;  ///< $KV_INTERNAL_INSTALL_AGENT_URL, or nullptr
   const char* home;              ///< $HOME, or nullptr
+  const char* caBundleVariable = nullptr;  ///< $CURL_CA_BUNDLE, or nullptr
+  const char* certFileVariable = nullptr;  ///< $SSL_CERT_FILE, or nullptr
+  const char* certDirVariable = nullptr;   ///< $SSL_CERT_DIR, or nullptr
 };
+
+/// The variables that name certificate authorities to trust.
+inline constexpr char kCaBundleVariable[] = "CURL_CA_BUNDLE";
+inline constexpr char kCertFileVariable[] = "SSL_CERT_FILE";
+inline constexpr char kCertDirVariable[] = "SSL_CERT_DIR";
 
 /// The name of the variable that overrides the package's agent URL.
 inline constexpr char kAgentUrlVariable[] = "KV_INTERNAL_INSTALL_AGENT_URL";

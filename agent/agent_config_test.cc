@@ -128,3 +128,34 @@ TEST(AgentConfigTest, UrlCacheAndKeysAreSettledOnce) {
     EXPECT_EQ(c.sources.key == "none" ? 0u : 1u, config.keys.size());
   }
 }
+
+// The certificate authorities come from the environment as the curl tool takes
+// them: CURL_CA_BUNDLE alone when set, else SSL_CERT_FILE and SSL_CERT_DIR;
+// an empty variable is not set.
+TEST(AgentConfigTest, CertificateAuthoritiesFromTheEnvironment) {
+  const std::optional<std::string> none;
+  struct {
+    std::optional<std::string> bundle, file, dir;
+    std::string caFile, caFileVariable, caDirectory;
+  } cases[] = {
+      {none, none, none, "", "", ""},
+      {std::string("/b.pem"), std::string("/f.pem"), std::string("/d"), "/b.pem", "CURL_CA_BUNDLE", ""},
+      {std::string(""), std::string("/f.pem"), std::string("/d"), "/f.pem", "SSL_CERT_FILE", "/d"},
+      {none, none, std::string("/d"), "", "", "/d"},
+      {none, std::string(""), std::string(""), "", "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bundle.value_or("-") + " " + c.file.value_or("-") + " " + c.dir.value_or("-"));
+    const std::string base = slot("https://agents.example.com/kv", kAgentBaseUrlSlotBytes);
+    const std::string key = slot("none", kAgentKeySlotBytes);
+    AgentConfigSources sources{base.data(), key.data(), nullptr, "/home/ann"};
+    sources.caBundleVariable = c.bundle ? c.bundle->c_str() : nullptr;
+    sources.certFileVariable = c.file ? c.file->c_str() : nullptr;
+    sources.certDirVariable = c.dir ? c.dir->c_str() : nullptr;
+    AgentConfig config;
+    ASSERT_TRUE(settleAgentConfig(sources, recordReport, &config));
+    EXPECT_EQ(c.caFile, config.caFile);
+    EXPECT_EQ(c.caFileVariable, config.caFileVariable);
+    EXPECT_EQ(c.caDirectory, config.caDirectory);
+  }
+}

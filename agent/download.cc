@@ -1,6 +1,5 @@
 #include "agent/download.h"
 
-#include <strings.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -62,7 +61,9 @@ std::string downloadFailure(const CurlLibrary& lib, CURL* curl, const std::strin
 // plain http, which would undo the TLS the vendor chose. A firewall that drops
 // packets would hold the connect for the kernel's SYN retries, over two
 // minutes, without a word. libcurl sends no User-Agent of its own, and many
-// servers and firewalls refuse requests without one.
+// servers and firewalls refuse requests without one. Without PROXYAUTH,
+// libcurl offers a proxy Basic alone; company proxies often ask for Digest,
+// NTLM or Negotiate.
 CURLcode setTransferOptions(const CurlLibrary& lib, CURL* curl, const std::string& url,
                             const TransferLimits& limits) {
   const long redirectProtocols = isHttpsUrl(url) ? CURLPROTO_HTTPS : CURLPROTO_HTTP | CURLPROTO_HTTPS;
@@ -74,26 +75,57 @@ CURLcode setTransferOptions(const CurlLibrary& lib, CURL* curl, const std::strin
   if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, limits.connectSeconds);
   // libcurl keeps a copy of the text.
   if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent.text);
+  if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_PROXYAUTH, CURLAUTH_ANY);
   if (code == CURLE_OK) code = stopTransfersOnInterrupt(lib, curl);
   return code;
 }
 
-}  // namespace
-
-size_t headerCallback(char* line, size_t size, size_t count, void* buffer) {
-  const size_t length = size * count;
-  const std::string prefix = kETagPrefix;
-  auto* tag = static_cast<std::string*>(buffer);
-  // Every response of a redirect chain starts with a status line: a tag seen
-  // on an earlier hop is not the tag of the archive at the end.
-  if (length >= 5 && strncmp(line, "HTTP/", 5) == 0) tag->clear();
-  if (length >= prefix.size() && strncasecmp(line, prefix.c_str(), prefix.size()) == 0)
-    tag->assign(line, length - 1);
-  return length;
+// The certificate authorities the run was given (AgentConfig); libcurl
+// copies the texts. A libcurl whose TLS library takes no directory answers
+// CAPATH as not built in: the file, or the system's store, still serves.
+CURLcode setTrustedAuthorities(const CurlLibrary& lib, CURL* curl, const AgentConfig& config) {
+  CURLcode code = CURLE_OK;
+  if (!config.caFile.empty()) code = lib.easy_setopt(curl, CURLOPT_CAINFO, config.caFile.c_str());
+  if (code == CURLE_OK && !config.caDirectory.empty()) {
+    code = lib.easy_setopt(curl, CURLOPT_CAPATH, config.caDirectory.c_str());
+    if (code == CURLE_NOT_BUILT_IN) code = CURLE_OK;
+  }
+  return code;
 }
 
-size_t writeCallback(char* data, size_t size, size_t count, void* file) {
-  return fwrite(data, 1, size * count, static_cast<FILE*>(file));
+// The handle's context, found again by every request and failure message.
+CURLcode setHandleContext(const CurlLibrary& lib, CURL* curl, HandleContext* context) {
+  CURLcode code = lib.easy_setopt(curl, CURLOPT_PRIVATE, static_cast<void*>(context));
+  if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_ERRORBUFFER, context->errors);
+  return code;
+}
+
+// "1 GiB" for the limit, as the docs state it; tests' smaller ones in bytes.
+std::string sizeText(curl_off_t bytes) {
+  const curl_off_t gib = curl_off_t{1} << 30;
+  if (bytes % gib == 0) return std::to_string(bytes / gib) + " GiB";
+  return std::to_string(bytes) + " bytes";
+}
+
+}  // namespace
+
+size_t writeCallback(char* data, size_t size, size_t count, void* writer) {
+  auto* into = static_cast<ArchiveWriter*>(writer);
+  const size_t length = size * count;
+  // An error page is no archive: its status is what the user is told.
+  long status = 0;
+  if (into->lib.easy_getinfo(into->curl, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK &&
+      status >= 400) {
+    into->refusedStatus = status;
+    return 0;
+  }
+  if (static_cast<curl_off_t>(length) > into->limit - into->written) {
+    into->tooLarge = true;
+    return 0;
+  }
+  const size_t written = fwrite(data, 1, length, into->file);
+  into->written += static_cast<curl_off_t>(written);
+  return written;
 }
 
 const CurlLibrary* curlLibraryFor(const std::string& url, ReportFn report) {
@@ -124,8 +156,8 @@ bool requestFailed(const Transfer& transfer, CURLcode code) {
   return false;
 }
 
-// A transfer cut short by SIGTERM or SIGHUP is not reported: the process is
-// about to end by that signal.
+// A transfer cut short by SIGTERM or SIGHUP, or one that ended as one
+// arrived, is not reported: the process is about to end by that signal.
 bool transferFailed(const Transfer& transfer, CURLcode code) {
   if (pendingInterrupt() == 0) return requestFailed(transfer, code);
   return false;
@@ -133,8 +165,9 @@ bool transferFailed(const Transfer& transfer, CURLcode code) {
 
 // A handle for url with the options of every request set; empty after
 // reporting why there is none.
-CurlHandle openHandle(const CurlLibrary& lib, const std::string& url,
-                      const TransferLimits& limits, ReportFn report) {
+CurlHandle openHandle(const CurlLibrary& lib, const AgentConfig& config,
+                      const TransferLimits& limits, HandleContext* context, ReportFn report) {
+  const std::string& url = config.agentUrl;
   CurlHandle curl(limits.newHandle != nullptr ? limits.newHandle() : lib.easy_init(),
                   lib.easy_cleanup);
   if (!curl) {
@@ -147,7 +180,11 @@ CurlHandle openHandle(const CurlLibrary& lib, const std::string& url,
     curl.reset();
     return curl;
   }
-  code = setTransferOptions(lib, curl.get(), url, limits);
+  context->config = &config;
+  context->delays = limits.retryDelays;
+  code = setHandleContext(lib, curl.get(), context);
+  if (code == CURLE_OK) code = setTransferOptions(lib, curl.get(), url, limits);
+  if (code == CURLE_OK) code = setTrustedAuthorities(lib, curl.get(), config);
   if (code != CURLE_OK) {
     report(downloadFailure(lib, curl.get(), url, code), true);
     curl.reset();
@@ -164,8 +201,10 @@ bool statusAccepted(const std::string& url, long status, ReportFn report) {
     return false;
   }
   if (status >= 400) {
+    // A proxy's 407 would otherwise be blamed on the vendor's server.
+    const std::string proxy = status == 407 ? proxyAnswerReason(url, status) : std::string();
     report("Failed to download the TVE Installer from " + url + ". Received an HTTP code: " +
-               std::to_string(status) + ".",
+               std::to_string(status) + (proxy.empty() ? "" : " from " + proxy) + ".",
            true);
     return false;
   }
@@ -175,18 +214,13 @@ bool statusAccepted(const std::string& url, long status, ReportFn report) {
 // Asks for the headers only, the tag line among them into *tagLine: the tag
 // decides whether the body is needed.
 bool askForTag(const Transfer& transfer, ValidateString* tagLine) {
-  const CurlLibrary& lib = transfer.lib;
-  lib.easy_setopt(transfer.curl, CURLOPT_NOBODY, 1L);
-  lib.easy_setopt(transfer.curl, CURLOPT_HEADERFUNCTION,
-                  static_cast<curl_write_callback>(headerCallback));
-  lib.easy_setopt(transfer.curl, CURLOPT_HEADERDATA, static_cast<void*>(tagLine));
-  CURLcode code = lib.easy_perform(transfer.curl);
-  if (code != CURLE_OK) return transferFailed(transfer, code);
-
-  long status = 0;
-  code = lib.easy_getinfo(transfer.curl, CURLINFO_RESPONSE_CODE, &status);
-  if (code != CURLE_OK) return requestFailed(transfer, code);
-  return statusAccepted(transfer.url, status, transfer.report);
+  transfer.lib.easy_setopt(transfer.curl, CURLOPT_NOBODY, 1L);
+  ResponseHeaders headers;
+  const RequestEnd end = performRequest(transfer.lib, transfer.curl, &headers);
+  if (end.code != CURLE_OK) return transferFailed(transfer, end.code);
+  if (pendingInterrupt() != 0) return false;
+  *tagLine = headers.tagLine;
+  return statusAccepted(transfer.url, end.status, transfer.report);
 }
 
 // The cached agent is kept only when the server still sends the tag stored
@@ -202,16 +236,34 @@ void reportUnfinishedLine(const std::string& message) {
   fflush(stderr);
 }
 
+// A download that failed leaves nothing to fill the work directory's disk.
+void discardArchive(FILE* file) {
+  fflush(file);
+  // A file that cannot be truncated (a device) keeps nothing either.
+  if (ftruncate(fileno(file), 0) == 0) rewind(file);
+}
+
+// A try that failed leaves nothing for the next one to append to.
+void restartArchive(void* writer) {
+  auto* into = static_cast<ArchiveWriter*>(writer);
+  discardArchive(into->file);
+  into->written = 0;
+  into->refusedStatus = 0;
+  into->tooLarge = false;
+}
+
 // GETs the archive into dest, which is closed on every path; on success
 // here, so that a failing close (a full disk that stdio noticed only then)
-// fails the download.
-bool downloadArchive(const Transfer& transfer, FileHandle dest) {
+// fails the download. An answer of 400 or more fails it as the HEAD's would;
+// an archive larger than the limit, declared (CURLOPT_MAXFILESIZE_LARGE
+// refuses it before the body) or not, fails it too.
+bool downloadArchive(const Transfer& transfer, FileHandle dest, curl_off_t limit) {
   const CurlLibrary& lib = transfer.lib;
   CURL* curl = transfer.curl;
   lib.easy_setopt(curl, CURLOPT_NOBODY, 0L);
   lib.easy_setopt(curl, CURLOPT_HTTPGET, 1L);
-  lib.easy_setopt(curl, CURLOPT_HEADERFUNCTION, static_cast<curl_write_callback>(nullptr));
-  lib.easy_setopt(curl, CURLOPT_HEADERDATA, static_cast<void*>(nullptr));
+  // Only a help: the writer counts whatever libcurl does with it.
+  lib.easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, limit);
   CURLcode code = lib.easy_setopt(curl, CURLOPT_WRITEFUNCTION,
                                   static_cast<curl_write_callback>(writeCallback));
   if (code != CURLE_OK) {
@@ -219,12 +271,22 @@ bool downloadArchive(const Transfer& transfer, FileHandle dest) {
                          transfer.url + " Error: " + lib.easy_strerror(code));
     return false;
   }
-  code = lib.easy_setopt(curl, CURLOPT_WRITEDATA, static_cast<void*>(dest.get()));
+  ArchiveWriter writer{lib, curl, dest.get(), limit};
+  code = lib.easy_setopt(curl, CURLOPT_WRITEDATA, static_cast<void*>(&writer));
   if (code != CURLE_OK) return requestFailed(transfer, code);
-  // With a HEADERDATA but no header function, libcurl would write the headers into the archive.
-  lib.easy_setopt(curl, CURLOPT_HEADERDATA, static_cast<void*>(nullptr));
-  code = lib.easy_perform(curl);
-  if (code != CURLE_OK) return transferFailed(transfer, code);
+  ResponseHeaders headers;
+  const RequestEnd end = performRequest(lib, curl, &headers, restartArchive, &writer);
+  if (end.code != CURLE_OK || end.status >= 400) discardArchive(dest.get());
+  if (pendingInterrupt() != 0) return false;
+  if (writer.tooLarge || end.code == CURLE_FILESIZE_EXCEEDED) {
+    transfer.report(downloadFailure(transfer.url, "the agent is larger than " + sizeText(limit) +
+                                                      ", the most a download may bring"),
+                    true);
+    return false;
+  }
+  if (writer.refusedStatus != 0) return statusAccepted(transfer.url, writer.refusedStatus, transfer.report);
+  if (end.code != CURLE_OK) return transferFailed(transfer, end.code);
+  if (!statusAccepted(transfer.url, end.status, transfer.report)) return false;
   if (fclose(dest.release()) != 0) {
     transfer.report(downloadFailure(transfer.url, strerror(errno)), true);
     return false;
@@ -242,7 +304,9 @@ bool fetchAgentArchive(const AgentConfig& config, const CurlLibrary& lib,
     report("Failed to download the TVE with " + std::string(strerror(errno)), true);
     return false;
   }
-  CurlHandle curl = openHandle(lib, url, limits, report);
+  // Declared before the handle, which points to it until it is cleaned up.
+  HandleContext context;
+  CurlHandle curl = openHandle(lib, config, limits, &context, report);
   if (!curl) return false;
   const Transfer transfer{lib, curl.get(), url, report};
 
@@ -252,7 +316,7 @@ bool fetchAgentArchive(const AgentConfig& config, const CurlLibrary& lib,
   if (cachedAgentIsCurrent(cacheRoot, tagLine)) return true;
   // The stale agent goes before its replacement comes.
   removeTreeIfExists(cacheRoot + kAgentDirName);
-  if (!downloadArchive(transfer, std::move(dest))) return false;
+  if (!downloadArchive(transfer, std::move(dest), limits.maxAgentBytes)) return false;
   // Nothing of a download is trusted before its signature is checked: not its
   // tag, not its contents.
   if (!verifyAgentArchive(lib, curl.get(), config, destPath, report)) {

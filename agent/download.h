@@ -2,12 +2,14 @@
 #define KV_AGENT_DOWNLOAD_H_
 
 #include <cstddef>
+#include <cstdio>
 #include <string>
 
 #include <curl/curl.h>
 
 #include "agent/agent_config.h"
 #include "agent/curl_library.h"
+#include "agent/request.h"
 #include "os/report.h"
 
 /// A transfer that receives no byte for this long is abandoned.
@@ -19,10 +21,16 @@ constexpr long kConnectTimeoutSeconds = 30;
 /// More redirects than this in one request mean a loop.
 constexpr long kMaxRedirects = 30;
 
+/// The largest agent archive a download takes: 1 GiB. A broken or hostile
+/// server would otherwise fill the disk that holds /tmp.
+constexpr curl_off_t kMaxAgentBytes = curl_off_t{1} << 30;
+
 /// Limits of one download; tests shorten them.
 struct TransferLimits {
   long stallSeconds = kStallTimeoutSeconds;
   long connectSeconds = kConnectTimeoutSeconds;
+  curl_off_t maxAgentBytes = kMaxAgentBytes;
+  RetryDelays retryDelays;
   /// Makes the transfer handle; nullptr: libcurl's curl_easy_init. That fails
   /// only when memory runs out, so tests put a failing one here to see it reported.
   CURL* (*newHandle)() = nullptr;
@@ -45,13 +53,21 @@ bool fetchAgentArchive(const AgentConfig& config, const CurlLibrary& lib,
                        const std::string& destPath, ReportFn report,
                        const TransferLimits& limits = TransferLimits());
 
-/// libcurl header function: keeps the last "ETag: " line (any letter case) of
-/// the latest response, without its final byte, in *buffer (a std::string); a
-/// status line ("HTTP/...") starts a new response and clears it.
-size_t headerCallback(char* line, size_t size, size_t count, void* buffer);
+/// Where the body of the agent's GET goes.
+struct ArchiveWriter {
+  const CurlLibrary& lib;
+  CURL* curl;
+  FILE* file;
+  curl_off_t limit;            ///< more bytes than this are refused
+  curl_off_t written = 0;
+  long refusedStatus = 0;      ///< an error status whose body was not stored
+  bool tooLarge = false;       ///< the body ran past limit
+};
 
-/// libcurl write function: appends the block to the FILE* and returns the
-/// number of bytes actually written.
-size_t writeCallback(char* data, size_t size, size_t count, void* file);
+/// libcurl write function for an ArchiveWriter: appends the block to its file
+/// and returns the number of bytes actually written; 0, which ends the
+/// transfer, for the body of an answer of 400 or more and for a block that
+/// would take the archive past its limit.
+size_t writeCallback(char* data, size_t size, size_t count, void* writer);
 
 #endif  // KV_AGENT_DOWNLOAD_H_

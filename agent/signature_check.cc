@@ -11,6 +11,7 @@
 
 #include <sodium.h>
 
+#include "agent/request.h"
 #include "agent/signing_time.h"
 #include "agent/transfer_failure.h"
 #include "formats/minisig.h"
@@ -103,6 +104,9 @@ struct SignatureDownload {
   bool tooLong = false;
 };
 
+// A try that failed leaves nothing for the next one.
+void restartSignature(void* download) { *static_cast<SignatureDownload*>(download) = SignatureDownload(); }
+
 size_t appendSignature(char* data, size_t size, size_t count, void* download) {
   auto* into = static_cast<SignatureDownload*>(download);
   const size_t length = size * count;
@@ -192,18 +196,23 @@ bool verifyAgentArchive(const CurlLibrary& lib, CURL* curl, const AgentConfig& c
     code = lib.easy_setopt(curl, CURLOPT_WRITEFUNCTION,
                            static_cast<curl_write_callback>(appendSignature));
   if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_WRITEDATA, static_cast<void*>(&download));
-  if (code == CURLE_OK) code = lib.easy_perform(curl);
+  long status = 0;
+  if (code == CURLE_OK) {
+    ResponseHeaders headers;
+    const RequestEnd end = performRequest(lib, curl, &headers, restartSignature, &download);
+    code = end.code;
+    status = end.status;
+  }
 
   std::string why;
-  long status = 0;
-  if (code == CURLE_OK) code = lib.easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
   if (pendingInterrupt() != 0) return false;
-  if (download.tooLong) {
+  // An error page may be longer than any signature: its status tells more.
+  if (status >= 400 && (code == CURLE_OK || code == CURLE_WRITE_ERROR)) {
+    why = "no signature at " + sigUrl + " (HTTP code: " + std::to_string(status) + ")";
+  } else if (download.tooLong) {
     why = "the signature file is longer than " + std::to_string(kMaxSignatureFileBytes) + " bytes";
   } else if (code != CURLE_OK) {
     why = "cannot download " + sigUrl + ": " + transferFailureReason(lib, curl, sigUrl, code);
-  } else if (status >= 400) {
-    why = "no signature at " + sigUrl + " (HTTP code: " + std::to_string(status) + ")";
   } else {
     std::optional<int64_t> signedAt;
     if (checkAgentSignature(download.text, archivePath, config.keys, &signedAt, &why) &&

@@ -45,7 +45,8 @@ int BootstrapRun(int argc, char** argv, ReportFn report) {
   // run before anything is made.
   AgentConfig config;
   if (!settleAgentConfig({ownRecordSlot(kStubAgentBaseUrlKey), ownRecordSlot(kStubAgentKeyKey),
-                          getenv(kAgentUrlVariable), getenv("HOME")},
+                          getenv(kAgentUrlVariable), getenv("HOME"), getenv(kCaBundleVariable),
+                          getenv(kCertFileVariable), getenv(kCertDirVariable)},
                          report, &config))
     return -1;
   TempInstallDir workDir;

@@ -3,16 +3,22 @@
 
 It answers from a JSON routes file that it reads again for every request, so a
 test can change the answers between two requests. The file maps "METHOD PATH"
-or just "PATH" (any method) to an answer:
+or just "PATH" (any method) to an answer, or to a list of answers given in
+turn, the last one to every request after:
 
     {"status": 301, "headers": [["Location", "/b"], ["etag", "\"x\""]],
-     "body": "...", "stall": "" | "before-answer" | "mid-body"}
+     "body": "...", "stall": "" | "before-answer" | "mid-body" | "reset" | "reset-mid-body" | "close" |
+               "endless"}
 
 Header names and values are sent exactly as written, followed by
 Content-Length (unless the answer names one) and "Connection: close".
 "before-answer" reads the request and never answers; "mid-body" sends the
-headers and half the body, then nothing more. Texts are Latin-1, so every
-byte value survives the trip through JSON.
+headers and half the body, then nothing more; "reset" reads the request and
+resets the connection; "reset-mid-body" sends the headers and half the body,
+then resets it; "close" closes it without an answer; "endless" sends
+the headers without Content-Length and then the body over and over until the
+client goes. Texts are Latin-1, so every byte value survives the trip through
+JSON.
 
 Every request is appended to the log file as "METHOD TARGET STATUS" before its
 answer goes out. Once listening, the chosen port is written to the port file.
@@ -23,7 +29,9 @@ import argparse
 import http
 import json
 import os
+import socket
 import socketserver
+import struct
 import threading
 
 NOT_FOUND = {"status": 404, "headers": [], "body": "no route\n", "stall": ""}
@@ -39,6 +47,8 @@ class ScriptServer(socketserver.ThreadingTCPServer):
         self.log_path = log_path
         self.log_lock = threading.Lock()
         self.never = threading.Event()
+        self.asked = {}  # how often each route of a list was asked
+
 
     def answer_for(self, method, target):
         try:
@@ -47,7 +57,14 @@ class ScriptServer(socketserver.ThreadingTCPServer):
         except FileNotFoundError:
             routes = {}
         path = target.split("?", 1)[0]
-        return routes.get(method + " " + path) or routes.get(path) or NOT_FOUND
+        key = method + " " + path if method + " " + path in routes else path
+        answer = routes.get(key) or NOT_FOUND
+        if isinstance(answer, list):
+            with self.log_lock:
+                turn = self.asked.get(key, 0)
+                self.asked[key] = turn + 1
+            answer = answer[min(turn, len(answer) - 1)]
+        return answer
 
     def log(self, line):
         with self.log_lock, open(self.log_path, "a", encoding="latin-1") as log_file:
@@ -55,6 +72,11 @@ class ScriptServer(socketserver.ThreadingTCPServer):
 
 
 class RequestHandler(socketserver.StreamRequestHandler):
+    def reset(self):
+        # A linger of 0 s makes close() send RST instead of FIN.
+        self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        self.connection.close()
+
     def handle(self):
         request_line = self.rfile.readline(65536).decode("latin-1").split()
         if len(request_line) < 2:
@@ -70,6 +92,11 @@ class RequestHandler(socketserver.StreamRequestHandler):
         if stall == "before-answer":
             self.server.never.wait()
             return
+        if stall == "reset":
+            self.reset()
+            return
+        if stall == "close":
+            return
 
         body = answer.get("body", "").encode("latin-1")
         try:
@@ -80,11 +107,23 @@ class RequestHandler(socketserver.StreamRequestHandler):
         headers = answer.get("headers", [])
         for name, value in headers:
             head += "%s: %s\r\n" % (name, value)
-        if not any(name.lower() == "content-length" for name, _ in headers):
+        if stall != "endless" and not any(name.lower() == "content-length" for name, _ in headers):
             head += "Content-Length: %d\r\n" % len(body)
         head += "Connection: close\r\n\r\n"
         self.wfile.write(head.encode("latin-1"))
         if method == "HEAD":
+            return
+        if stall == "endless":
+            block = (body or b"x") * (65536 // max(1, len(body)) + 1)
+            try:
+                while True:
+                    self.wfile.write(block)
+            except OSError:
+                return
+        if stall == "reset-mid-body":
+            self.wfile.write(body[: len(body) // 2])
+            self.wfile.flush()
+            self.reset()
             return
         if stall == "mid-body":
             self.wfile.write(body[: len(body) // 2])

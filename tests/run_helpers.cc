@@ -31,6 +31,10 @@ ProcessResult runPackage(const std::string& package, const std::string& home,
   command.setEnv.emplace("KV_INTERNAL_INSTALL_AGENT_URL",
                          "http://127.0.0.1:" + std::to_string(freeLoopbackPort()) + "/agent");
   command.unsetEnv.push_back("__KV_BOOTSTRAP_INSTALLER_UNITTEST__");
+  // The certificate authorities a run trusts are the system's, or those the
+  // caller names: never those of the shell the tests run in.
+  for (const char* name : {"SSL_CERT_FILE", "SSL_CERT_DIR", "CURL_CA_BUNDLE"})
+    if (command.setEnv.count(name) == 0) command.unsetEnv.push_back(name);
   command.privateTmp = runTmpDir();
   return runProcess(command);
 }

@@ -15,7 +15,8 @@ bool endsWith(const std::string& text, const std::string& tail);
 
 /// Runs a package as a user would: HOME inside `home`, runTmpDir() as its
 /// /tmp, and (unless the caller sets one) an agent URL on a closed loopback
-/// port, so that no test ever reaches beyond this machine.
+/// port, so that no test ever reaches beyond this machine; without the
+/// variables that name certificate authorities unless the caller sets them.
 ProcessResult runPackage(const std::string& package, const std::string& home,
                          const std::vector<std::string>& args = {}, Command command = {});
 

@@ -39,6 +39,14 @@ const char* stallName(ScriptedResponse::Stall stall) {
       return "before-answer";
     case ScriptedResponse::kStallMidBody:
       return "mid-body";
+    case ScriptedResponse::kResetConnection:
+      return "reset";
+    case ScriptedResponse::kResetMidBody:
+      return "reset-mid-body";
+    case ScriptedResponse::kCloseWithoutAnswer:
+      return "close";
+    case ScriptedResponse::kEndlessBody:
+      return "endless";
     case ScriptedResponse::kNoStall:
       break;
   }
@@ -83,22 +91,39 @@ std::string ScriptServer::url(const std::string& pathStartingWithSlash) const {
 }
 
 void ScriptServer::setRoute(const std::string& path, const ScriptedResponse& response) {
-  routes_[path] = response;
+  routes_[path] = {response};
   writeRoutes();
 }
 
 void ScriptServer::setRoute(const std::string& method, const std::string& path,
                             const ScriptedResponse& response) {
-  routes_[method + " " + path] = response;
+  routes_[method + " " + path] = {response};
+  writeRoutes();
+}
+
+void ScriptServer::setRoute(const std::string& path, const std::vector<ScriptedResponse>& inTurn) {
+  routes_[path] = inTurn;
+  writeRoutes();
+}
+
+void ScriptServer::setRoute(const std::string& method, const std::string& path,
+                            const std::vector<ScriptedResponse>& inTurn) {
+  routes_[method + " " + path] = inTurn;
   writeRoutes();
 }
 
 // Renamed into place, so the server never reads a half-written file.
 void ScriptServer::writeRoutes() const {
   std::string text = "{";
-  for (const auto& [key, response] : routes_) {
+  for (const auto& [key, responses] : routes_) {
     if (text.size() > 1) text += ",\n";
-    text += jsonString(key) + ": " + json(response);
+    text += jsonString(key) + ": ";
+    if (responses.size() == 1) {
+      text += json(responses[0]);
+      continue;
+    }
+    for (size_t i = 0; i < responses.size(); ++i) text += (i == 0 ? "[" : ", ") + json(responses[i]);
+    text += "]";
   }
   text += "}\n";
   writeFile(dir_ / "routes.json.new", text);

@@ -14,6 +14,10 @@ struct ScriptedResponse {
     kNoStall,
     kStallBeforeAnswer,  ///< reads the request and never answers
     kStallMidBody,       ///< sends the headers and half the body, then nothing more
+    kResetConnection,    ///< reads the request and resets the connection
+    kResetMidBody,       ///< sends the headers and half the body, then resets it
+    kCloseWithoutAnswer, ///< reads the request and closes the connection
+    kEndlessBody,        ///< no Content-Length, and the body again and again
   };
 
   int status = 200;
@@ -53,6 +57,11 @@ class ScriptServer {
   void setRoute(const std::string& path, const ScriptedResponse& response);
   void setRoute(const std::string& method, const std::string& path,
                 const ScriptedResponse& response);
+  /// Answers the path's requests with the responses in turn, and every
+  /// request after the last with the last.
+  void setRoute(const std::string& path, const std::vector<ScriptedResponse>& inTurn);
+  void setRoute(const std::string& method, const std::string& path,
+                const std::vector<ScriptedResponse>& inTurn);
 
   /// The requests received so far, oldest first, as "METHOD TARGET STATUS",
   /// logged before each answer went out.
@@ -66,7 +75,7 @@ class ScriptServer {
   void writeRoutes() const;
 
   ScopedTempDir dir_;
-  std::map<std::string, ScriptedResponse> routes_;
+  std::map<std::string, std::vector<ScriptedResponse>> routes_;
   int port_ = 0;
   int pid_ = -1;
 };
