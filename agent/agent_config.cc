@@ -51,11 +51,13 @@ AgentConfig agentConfigFor(const std::string& agentUrl, const char* home,
   if (config.home.back() != '/') config.home += '/';
   config.cacheSubdir = kAgentPaths.cacheSubdir;
   config.cacheSubdir += agentSourceDirName(agentUrl);
-  for (const MinisignPublicKey& key : keys) {
-    config.cacheSubdir += kKeyedCachePrefix;
-    config.cacheSubdir += keyIdText(key.keyId);
-    config.cacheSubdir += '/';
+  // One directory for the set of keys: an agent that either of two keys
+  // verified may be one that a package with only the other must not run.
+  for (size_t i = 0; i < keys.size(); ++i) {
+    config.cacheSubdir += i == 0 ? kKeyedCachePrefix : "-";
+    config.cacheSubdir += keyIdText(keys[i].keyId);
   }
+  if (!keys.empty()) config.cacheSubdir += '/';
   config.cacheRoot = config.home;
   config.cacheRoot += config.cacheSubdir;
   config.keys = std::move(keys);
@@ -66,14 +68,20 @@ bool settleAgentConfig(const AgentConfigSources& sources, ReportFn report, Agent
   const char* base = slotValue(sources.agentBaseUrlSlot, kAgentBaseUrlSlotBytes);
   const char* problem = base == nullptr ? "has no end" : agentBaseUrlProblem(base);
   if (problem != nullptr) return refuse("agent URL ", problem, report);
-  const char* keyLine = slotValue(sources.agentKeySlot, kAgentKeySlotBytes);
-  if (keyLine == nullptr) return refuse("agent key ", "has no end", report);
   std::vector<MinisignPublicKey> keys;
   std::string why;
-  if (!readAgentKeySlot(keyLine, &keys, &why)) return refuse("agent key ", why.c_str(), report);
+  for (const char* slot : {sources.agentKeySlot, sources.agentSecondKeySlot}) {
+    const char* keyLine = slotValue(slot, kAgentKeySlotBytes);
+    if (keyLine == nullptr) return refuse("agent key ", "has no end", report);
+    if (!readAgentKeySlot(keyLine, &keys, &why)) return refuse("agent key ", why.c_str(), report);
+  }
+  std::optional<int64_t> notBefore;
+  if (!readAgentNotBeforeSlot(sources.agentNotBeforeSlot, &notBefore))
+    return refuse("earliest signing time ", "is not a number of seconds since 1970", report);
   *config = agentConfigFor(sources.agentUrlVariable != nullptr ? sources.agentUrlVariable
                                                                : agentUrlFor(base, kPlatformTag),
                            sources.home, std::move(keys));
   settleTrustedAuthorities(sources, config);
+  config->notBefore = notBefore;
   return true;
 }

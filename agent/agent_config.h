@@ -1,6 +1,8 @@
 #ifndef KV_AGENT_AGENT_CONFIG_H_
 #define KV_AGENT_AGENT_CONFIG_H_
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,14 +19,18 @@ struct AgentConfig {
   std::string home;
   /// The cache's path below home: the build's cache directory, the agent
   /// URL's own directory (agentSourceDirName) and, when agents are checked,
-  /// "signed-<key id>/": an agent stored by a bootstrap without the key, or
-  /// with another one, was never verified with it. Ends in "/".
+  /// "signed-<key id>/", or "signed-<key id>-<key id>/" for two keys: an
+  /// agent stored by a bootstrap without these keys, or with others, was
+  /// never verified with them. Ends in "/".
   std::string cacheSubdir;
   /// home + cacheSubdir.
   std::string cacheRoot;
   /// A downloaded agent runs only when signed with one of these; none: agents
   /// are not checked.
   std::vector<MinisignPublicKey> keys;
+  /// With keys, an agent signed before this (seconds since 1970) is refused,
+  /// even on a first run; nullopt: no floor.
+  std::optional<int64_t> notBefore;
   /// The certificate authorities a server's certificate is checked against,
   /// beside or instead of the system's, as the curl tool takes them from the
   /// environment: $CURL_CA_BUNDLE alone when set, else $SSL_CERT_FILE and
@@ -40,6 +46,8 @@ struct AgentConfig {
 struct AgentConfigSources {
   const char* agentBaseUrlSlot;  ///< kAgentBaseUrlSlotBytes bytes, maybe damaged
   const char* agentKeySlot;      ///< kAgentKeySlotBytes bytes, maybe damaged
+  const char* agentSecondKeySlot;  ///< kAgentKeySlotBytes bytes, maybe damaged
+  const char* agentNotBeforeSlot;  ///< kAgentNotBeforeSlotBytes bytes, maybe damaged
   const char* agentUrlVariable;  ///< $KV_INTERNAL_INSTALL_AGENT_URL, or nullptr
   const char* home;              ///< $HOME, or nullptr
   const char* caBundleVariable = nullptr;  ///< $CURL_CA_BUNDLE, or nullptr

@@ -34,13 +34,17 @@ struct Sources {
   std::string key = "none";
   std::optional<std::string> urlVariable{};
   std::optional<std::string> home = std::string("/home/ann");
+  std::string secondKey = "none";
+  std::string notBefore = "none";
 };
 
 bool settle(const Sources& given, AgentConfig* config) {
   const std::string base = slot(given.baseUrl, kAgentBaseUrlSlotBytes);
   const std::string key = slot(given.key, kAgentKeySlotBytes);
+  const std::string secondKey = slot(given.secondKey, kAgentKeySlotBytes);
+  const std::string notBefore = slot(given.notBefore, kAgentNotBeforeSlotBytes);
   gReported.clear();
-  return settleAgentConfig({base.data(), key.data(),
+  return settleAgentConfig({base.data(), key.data(), secondKey.data(), notBefore.data(),
                             given.urlVariable ? given.urlVariable->c_str() : nullptr,
                             given.home ? given.home->c_str() : nullptr},
                            recordReport, config);
@@ -50,7 +54,7 @@ bool settle(const Sources& given, AgentConfig* config) {
 
 TEST(AgentConfigTest, DamagedRecordStopsTheRunWithOneLine) {
   struct {
-    std::string baseUrl, key, damage;
+    std::string baseUrl, key, damage, secondKey = "none", notBefore = "none";
   } cases[] = {
       {std::string(kAgentBaseUrlSlotBytes, 'a'), "none", "agent URL has no end"},
       {"ftp://example.org", "none", "agent URL does not start with http:// or https://"},
@@ -68,12 +72,26 @@ TEST(AgentConfigTest, DamagedRecordStopsTheRunWithOneLine) {
       {"https://example.org", "RU" + testKeyLine().substr(2),
        "agent key is not a minisign public key: its key is not an Ed25519 key (a minisign key line "
        "starts with RW)"},
+      // The second key's slot, damaged the same ways.
+      {"https://example.org", "none", "agent key has no end", std::string(kAgentKeySlotBytes, 'R')},
+      {"https://example.org", "none",
+       "agent key is not a minisign public key: its key is not an Ed25519 key (a minisign key line "
+       "starts with RW)",
+       std::string(56, 'A')},
+      {"https://example.org", "none", "earliest signing time is not a number of seconds since 1970",
+       "none", std::string(kAgentNotBeforeSlotBytes, '1')},
+      {"https://example.org", "none", "earliest signing time is not a number of seconds since 1970",
+       "none", ""},
+      {"https://example.org", "none", "earliest signing time is not a number of seconds since 1970",
+       "none", "1700000000 "},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.damage);
     Sources sources;
     sources.baseUrl = c.baseUrl;
     sources.key = c.key;
+    sources.secondKey = c.secondKey;
+    sources.notBefore = c.notBefore;
     AgentConfig config;
     EXPECT_FALSE(settle(sources, &config));
     EXPECT_EQ(std::vector<std::string>{"This installer is damaged: its " + c.damage +
@@ -86,9 +104,19 @@ TEST(AgentConfigTest, UrlCacheAndKeysAreSettledOnce) {
   const std::string sub = kAgentPaths.cacheSubdir;
   const std::string file = "/pi_install_agent_pi_V7031c_" + std::string(kPlatformTag);
   const std::string testKey = testKeyLine();
+  // A second key: "Ed", the id 01 ... 08 (written last byte first) and a key of zeros.
+  const std::string otherKey = "RWQBAgMEBQYHCAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA";
+  auto keyed = [&](const std::string& key, const std::string& secondKey, const std::string& notBefore) {
+    Sources sources{"https://x.example", key, kAgentPaths.agentUrl};
+    sources.secondKey = secondKey;
+    sources.notBefore = notBefore;
+    return sources;
+  };
   struct {
     Sources sources;
     std::string url, cacheRoot;
+    size_t keys = 0;
+    std::optional<int64_t> notBefore{};
   } cases[] = {
       // The slot's base, whose own cache is named by its URL: FNV-1a of it,
       // the same on every machine and in every release, or every user's
@@ -114,7 +142,21 @@ TEST(AgentConfigTest, UrlCacheAndKeysAreSettledOnce) {
       {{"https://x.example", "none", kAgentPaths.agentUrl, std::string("/")}, kAgentPaths.agentUrl, "/" + sub},
       // A key: agents verified with it are kept apart.
       {{"https://x.example", testKey, kAgentPaths.agentUrl}, kAgentPaths.agentUrl,
-       "/home/ann/" + sub + "signed-" + testKeyId() + "/"},
+       "/home/ann/" + sub + "signed-" + testKeyId() + "/", 1},
+      // Two keys, in their order: neither one's agents may run in a package
+      // without the other, so the pair has a cache of its own.
+      {keyed(testKey, otherKey, "none"), kAgentPaths.agentUrl,
+       "/home/ann/" + sub + "signed-" + testKeyId() + "-0807060504030201/", 2},
+      {keyed(otherKey, testKey, "none"), kAgentPaths.agentUrl,
+       "/home/ann/" + sub + "signed-0807060504030201-" + testKeyId() + "/", 2},
+      {keyed("none", otherKey, "none"), kAgentPaths.agentUrl, "/home/ann/" + sub + "signed-0807060504030201/", 1},
+      // A floor changes no cache: it is checked against the time remembered there.
+      {keyed(testKey, "none", "1700000000"), kAgentPaths.agentUrl,
+       "/home/ann/" + sub + "signed-" + testKeyId() + "/", 1, 1700000000},
+      {keyed(testKey, "none", "0"), kAgentPaths.agentUrl, "/home/ann/" + sub + "signed-" + testKeyId() + "/", 1, 0},
+      // The most the slot holds: seconds into the year 5138.
+      {keyed(testKey, "none", std::string(kAgentNotBeforeSlotBytes - 1, '9')), kAgentPaths.agentUrl,
+       "/home/ann/" + sub + "signed-" + testKeyId() + "/", 1, 99999999999},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.sources.baseUrl + " " + c.sources.urlVariable.value_or("(no variable)") + " " +
@@ -125,7 +167,8 @@ TEST(AgentConfigTest, UrlCacheAndKeysAreSettledOnce) {
     EXPECT_EQ(c.url, config.agentUrl);
     EXPECT_EQ(c.cacheRoot, config.cacheRoot);
     EXPECT_EQ(config.home + config.cacheSubdir, config.cacheRoot);
-    EXPECT_EQ(c.sources.key == "none" ? 0u : 1u, config.keys.size());
+    EXPECT_EQ(c.keys, config.keys.size());
+    EXPECT_EQ(c.notBefore, config.notBefore);
   }
 }
 
@@ -148,7 +191,8 @@ TEST(AgentConfigTest, CertificateAuthoritiesFromTheEnvironment) {
     SCOPED_TRACE(c.bundle.value_or("-") + " " + c.file.value_or("-") + " " + c.dir.value_or("-"));
     const std::string base = slot("https://agents.example.com/kv", kAgentBaseUrlSlotBytes);
     const std::string key = slot("none", kAgentKeySlotBytes);
-    AgentConfigSources sources{base.data(), key.data(), nullptr, "/home/ann"};
+    const std::string notBefore = slot("none", kAgentNotBeforeSlotBytes);
+    AgentConfigSources sources{base.data(), key.data(), key.data(), notBefore.data(), nullptr, "/home/ann"};
     sources.caBundleVariable = c.bundle ? c.bundle->c_str() : nullptr;
     sources.certFileVariable = c.file ? c.file->c_str() : nullptr;
     sources.certDirVariable = c.dir ? c.dir->c_str() : nullptr;

@@ -224,9 +224,10 @@ bool askForTag(const Transfer& transfer, ValidateString* tagLine) {
 }
 
 // The cached agent is kept only when the server still sends the tag stored
-// with it.
-bool cachedAgentIsCurrent(const std::string& cacheRoot, const ValidateString& tagLine) {
-  return !findCachedAgent(cacheRoot).empty() && isValidateStringCurrent(cacheRoot, tagLine);
+// with it, and it meets the package's floor.
+bool cachedAgentIsCurrent(const AgentConfig& config, const ValidateString& tagLine) {
+  return !findCachedAgent(config.cacheRoot).empty() &&
+         isValidateStringCurrent(config.cacheRoot, tagLine) && cachedAgentMeetsFloor(config);
 }
 
 // Written as it stands, without a line end: whatever is reported next
@@ -313,7 +314,7 @@ bool fetchAgentArchive(const AgentConfig& config, const CurlLibrary& lib,
   ValidateString tagLine;
   if (!askForTag(transfer, &tagLine)) return false;
   const std::string& cacheRoot = config.cacheRoot;
-  if (cachedAgentIsCurrent(cacheRoot, tagLine)) return true;
+  if (cachedAgentIsCurrent(config, tagLine)) return true;
   // The stale agent goes before its replacement comes.
   removeTreeIfExists(cacheRoot + kAgentDirName);
   if (!downloadArchive(transfer, std::move(dest), limits.maxAgentBytes)) return false;

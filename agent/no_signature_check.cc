@@ -6,13 +6,16 @@
 
 #include "formats/stub_record.h"
 
-bool readAgentKeySlot(const char* keyLine, std::vector<MinisignPublicKey>* keys, std::string* why) {
-  keys->clear();
+bool readAgentKeySlot(const char* keyLine, std::vector<MinisignPublicKey>*, std::string* why) {
   if (strcmp(keyLine, kNoAgentKey) == 0) return true;
   *why = "is set, but this bootstrap cannot check signatures";
   return false;
 }
 
+bool readAgentNotBeforeSlot(const char*, std::optional<int64_t>*) { return true; }
+
 bool verifyAgentArchive(const CurlLibrary&, CURL*, const AgentConfig&, const std::string&, ReportFn) {
   return true;
 }
+
+bool cachedAgentMeetsFloor(const AgentConfig&) { return true; }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include <sodium.h>
 
@@ -140,8 +141,11 @@ bool signatureMatches(const MinisignSignature& signature, const std::string& arc
   }
   const MinisignPublicKey* key = signersKey(signature, keys);
   if (key == nullptr) {
-    *why = "it is signed with key " + keyIdText(signature.keyId) + ", not with key " +
-           keyIdText(keys.front().keyId);
+    *why = "it is signed with key " + keyIdText(signature.keyId) + ", not with key ";
+    for (const MinisignPublicKey& each : keys) {
+      if (&each != &keys.front()) *why += " or ";
+      *why += keyIdText(each.keyId);
+    }
     return false;
   }
   std::string signedComment(signature.signature.begin(), signature.signature.end());
@@ -163,7 +167,6 @@ bool signatureMatches(const MinisignSignature& signature, const std::string& arc
 }  // namespace
 
 bool readAgentKeySlot(const char* keyLine, std::vector<MinisignPublicKey>* keys, std::string* why) {
-  keys->clear();
   if (strcmp(keyLine, kNoAgentKey) == 0) return true;
   MinisignPublicKey key;
   if (!parseMinisignPublicKey(keyLine, &key, why)) {
@@ -174,15 +177,37 @@ bool readAgentKeySlot(const char* keyLine, std::vector<MinisignPublicKey>* keys,
   return true;
 }
 
+bool readAgentNotBeforeSlot(const char* slot, std::optional<int64_t>* notBefore) {
+  const char* floor = slotValue(slot, kAgentNotBeforeSlotBytes);
+  if (floor != nullptr && strcmp(floor, kNoAgentNotBefore) == 0) return true;
+  *notBefore = floor != nullptr ? parseSeconds(floor) : std::nullopt;
+  return notBefore->has_value();
+}
+
+bool signedForAgentUrl(const std::string& trustedComment, const std::string& agentUrl,
+                       std::string* why) {
+  const char* asked = agentUrl.c_str();
+  for (const char* c = asked; *c != '\0'; ++c)
+    if (*c == '/') asked = c + 1;
+  // The comment's fields are separated by tabs; it holds no NUL.
+  const char* field = trustedComment.c_str();
+  while (strncmp(field, "file:", 5) != 0) {
+    while (*field != '\0' && *field != '\t') ++field;
+    if (*field++ == '\0') return true;
+  }
+  const char* name = field + 5;
+  size_t length = 0;
+  while (name[length] != '\0' && name[length] != '\t') ++length;
+  if (strncmp(name, asked, length) == 0 && asked[length] == '\0') return true;
+  why->assign("the signature names the file ").append(name, length).append(", not ").append(asked);
+  return false;
+}
+
 bool checkAgentSignature(const std::string& signatureText, const std::string& archivePath,
-                         const std::vector<MinisignPublicKey>& keys,
-                         std::optional<int64_t>* signedAt, std::string* why) {
-  MinisignSignature signature;
-  if (!parseMinisignSignature(signatureText, &signature, why) ||
-      !signatureMatches(signature, archivePath, keys, why))
-    return false;
-  *signedAt = signingTimeIn(signature.trustedComment);
-  return true;
+                         const std::vector<MinisignPublicKey>& keys, MinisignSignature* signature,
+                         std::string* why) {
+  return parseMinisignSignature(signatureText, signature, why) &&
+         signatureMatches(*signature, archivePath, keys, why);
 }
 
 bool verifyAgentArchive(const CurlLibrary& lib, CURL* curl, const AgentConfig& config,
@@ -214,11 +239,18 @@ bool verifyAgentArchive(const CurlLibrary& lib, CURL* curl, const AgentConfig& c
   } else if (code != CURLE_OK) {
     why = "cannot download " + sigUrl + ": " + transferFailureReason(lib, curl, sigUrl, code);
   } else {
-    std::optional<int64_t> signedAt;
-    if (checkAgentSignature(download.text, archivePath, config.keys, &signedAt, &why) &&
-        acceptSigningTime(config.cacheRoot, signedAt, &why))
+    MinisignSignature signature;
+    if (checkAgentSignature(download.text, archivePath, config.keys, &signature, &why) &&
+        signedForAgentUrl(signature.trustedComment, url, &why) &&
+        acceptSigningTime(config, signingTimeIn(signature.trustedComment), time(nullptr), &why))
       return true;
   }
   report("Failed to verify the TVE Installer downloaded from " + url + ": " + why, true);
   return false;
+}
+
+bool cachedAgentMeetsFloor(const AgentConfig& config) {
+  if (!config.notBefore) return true;
+  const std::optional<int64_t> verified = rememberedSigningTime(config.cacheRoot);
+  return verified && *verified >= *config.notBefore;
 }

@@ -1,6 +1,7 @@
 #include "agent/signature_check.h"
 
 #include <array>
+#include <ctime>
 #include <functional>
 #include <optional>
 #include <string>
@@ -25,8 +26,8 @@ MinisignPublicKey publicKeyIn(const std::string& pubFile) {
 
 // An archive signed with the real minisign command, then changed as an
 // attacker or a broken server would; each change is told as what it is. An
-// accepted signature gives its signing time, which only a time-stamped
-// trusted comment carries, and only such a time is remembered.
+// accepted signature gives its trusted comment: only a time-stamped one is
+// remembered, and one that names its file must name the agent URL's.
 TEST(SignatureCheckTest, OnlyTheKeysSignatureOverTheFileAndItsCommentPasses) {
   ScopedTempDir tmp;
   shellOrDie("cd " + tmp.path() + " && minisign -G -W -p other.pub -s other.key >/dev/null");
@@ -57,6 +58,13 @@ TEST(SignatureCheckTest, OnlyTheKeysSignatureOverTheFileAndItsCommentPasses) {
       {"hashed", "", nullptr, ""},
       {"legacy, over the file itself", "-l", nullptr, ""},
       {"the vendor's own trusted comment", "-t 'my comment'", nullptr, "", false},
+      // The vendor's signature of another file, such as another platform's
+      // agent, verifies with the key but names that file.
+      {"signed as another file", "-t 'timestamp:1\tfile:agent.arm'", nullptr,
+       "the signature names the file agent.arm, not agent.zip"},
+      {"signed as a name the agent's starts with", "-t 'timestamp:1\tfile:agent.zi'", nullptr,
+       "the signature names the file agent.zi, not agent.zip"},
+      {"its file named first", "-t 'file:agent.zip\tmine'", nullptr, "", false},
       {"one flipped byte in the archive", "", nullptr, "the signature does not match the file", true, true},
       {"signed with another key", "-s " + tmp / "other.key", nullptr,
        "it is signed with key " + otherId + ", not with key " + keyIdText(key.keyId)},
@@ -94,15 +102,65 @@ TEST(SignatureCheckTest, OnlyTheKeysSignatureOverTheFileAndItsCommentPasses) {
     std::string text = readFile(archive + ".minisig");
     if (c.tamper) c.tamper(&text);
     if (c.flipArchive) writeFile(archive, "an agent archive, signeD\n");
-    std::optional<int64_t> signedAt;
+    MinisignSignature signature;
     std::string why;
-    EXPECT_EQ(c.why.empty(), checkAgentSignature(text, archive, {key}, &signedAt, &why));
+    EXPECT_EQ(c.why.empty(), checkAgentSignature(text, archive, {key}, &signature, &why) &&
+                                 signedForAgentUrl(signature.trustedComment, "https://a.example/dl/agent.zip", &why));
     EXPECT_EQ(c.why, why);
     if (!c.why.empty()) continue;
+    const std::optional<int64_t> signedAt = signingTimeIn(signature.trustedComment);
     EXPECT_EQ(c.timed, signedAt.has_value());
-    const std::string cacheRoot = tmp / "cache/";
-    shellOrDie("rm -rf " + cacheRoot + " && mkdir " + cacheRoot);
-    EXPECT_TRUE(acceptSigningTime(cacheRoot, signedAt, &why)) << why;
-    EXPECT_EQ(c.timed, fileExists(cacheRoot + ".signingtime"));
+    AgentConfig config;
+    config.cacheRoot = tmp / "cache/";
+    shellOrDie("rm -rf " + config.cacheRoot + " && mkdir " + config.cacheRoot);
+    EXPECT_TRUE(acceptSigningTime(config, signedAt, time(nullptr), &why)) << why;
+    EXPECT_EQ(c.timed, fileExists(config.cacheRoot + ".signingtime"));
+  }
+}
+
+// The rules on signing times at their edges, with the clock at kNow: a day's
+// allowance ahead of it, the package's floor, the time remembered in the cache.
+TEST(SigningTimeTest, EachRuleHoldsToItsEdge) {
+  const int64_t kNow = 1700000000, kFloor = 1600000000, kRemembered = 1650000000;
+  const int64_t kDay = 24 * 60 * 60;  // the allowance the docs promise
+  const std::string ahead = ", more than a day after this computer's clock (" + utcTimeText(kNow) +
+                            "): check that the clock is right";
+  const std::string belowFloor =
+      ", before the earliest signing time this installer takes (" + utcTimeText(kFloor) + ")";
+  struct {
+    std::optional<int64_t> remembered, floor, signedAt;
+    std::string why;  ///< empty: accepted
+    std::optional<int64_t> rememberedAfter;
+  } cases[] = {
+      {{}, {}, {}, "", {}},
+      {{}, {}, kNow + kDay, "", kNow + kDay},
+      {{}, {}, kNow + kDay + 1, "it was signed on " + utcTimeText(kNow + kDay + 1) + ahead, {}},
+      {kRemembered, {}, kNow + kDay + 1, "it was signed on " + utcTimeText(kNow + kDay + 1) + ahead, kRemembered},
+      {{}, kFloor, kFloor, "", kFloor},
+      {{}, kFloor, kFloor - 1, "it was signed on " + utcTimeText(kFloor - 1) + belowFloor, {}},
+      {kRemembered, kFloor, kFloor - 1, "it was signed on " + utcTimeText(kFloor - 1) + belowFloor, kRemembered},
+      {{}, kFloor, {}, "its trusted comment has no signing time, which this installer needs", {}},
+      {kRemembered, {}, {}, "", kRemembered},
+      {kRemembered, {}, kRemembered, "", kRemembered},
+      {kRemembered, {}, kRemembered + 1, "", kRemembered + 1},
+      {kRemembered, {}, kRemembered - 1,
+       "it was signed on " + utcTimeText(kRemembered - 1) + ", before the agent already verified here (signed on " +
+           utcTimeText(kRemembered) + ")",
+       kRemembered},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "remembered " << c.remembered.value_or(-1) << ", floor "
+                                    << c.floor.value_or(-1) << ", signed " << c.signedAt.value_or(-1));
+    ScopedTempDir cache;
+    AgentConfig config;
+    config.cacheRoot = cache.path() + "/";
+    config.notBefore = c.floor;
+    if (c.remembered) writeFile(config.cacheRoot + ".signingtime", std::to_string(*c.remembered) + "\n");
+    std::string why;
+    EXPECT_EQ(c.why.empty(), acceptSigningTime(config, c.signedAt, kNow, &why));
+    EXPECT_EQ(c.why, why);
+    EXPECT_EQ(c.rememberedAfter, rememberedSigningTime(config.cacheRoot));
+    // The agent cached there meets the floor exactly when the time remembered does.
+    EXPECT_EQ(!c.floor || (c.rememberedAfter && *c.rememberedAfter >= *c.floor), cachedAgentMeetsFloor(config));
   }
 }

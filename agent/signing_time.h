@@ -1,27 +1,29 @@
 #ifndef KV_AGENT_SIGNING_TIME_H_
 #define KV_AGENT_SIGNING_TIME_H_
 
-// Compiled only into builds made with KV_AGENT_PUBLIC_KEY. Every agent ever
-// signed with the key verifies for ever, so a build with a key refuses one
-// signed before the agent it already verified: an attacker on the network
-// path could otherwise serve last year's agent, with its flaws.
+// Compiled only into the bootstrap that checks signatures. Every agent ever
+// signed with the key verifies for ever, so it refuses one signed before the
+// agent it already verified, or before the floor the package was made with:
+// an attacker on the network path could otherwise serve last year's agent,
+// with its flaws. A signing time too far ahead is refused too, before it is
+// remembered: it would lock out every agent signed until then.
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
-/// The signing time in a trusted comment, in seconds since 1970: minisign
-/// starts the comment with "timestamp:<seconds>" unless told otherwise, and
-/// the global signature covers it. nullopt when the comment starts otherwise.
-std::optional<int64_t> signingTimeIn(const std::string& trustedComment);
+#include "agent/agent_config.h"
 
-/// Takes an agent signed at signedAt into the cache at cacheRoot. False, with
-/// *why, when the agent verified there last was signed later; otherwise its
+/// Takes an agent signed at signedAt, now being the machine's clock, into
+/// config's cache. False, with *why, when it was signed more than
+/// kSigningClockAllowanceSeconds after now, before config's floor (or without a time while
+/// there is one), or before the agent verified there last; otherwise its
 /// time is remembered, unless it has none or the one remembered is later.
-bool acceptSigningTime(const std::string& cacheRoot, std::optional<int64_t> signedAt,
+bool acceptSigningTime(const AgentConfig& config, std::optional<int64_t> signedAt, int64_t now,
                        std::string* why);
 
-/// "2026-12-08 14:32:43 UTC".
-std::string utcTimeText(int64_t seconds);
+/// The signing time remembered at cacheRoot; nullopt when there is none or
+/// it does not read as one, which only a damaged disk leaves behind.
+std::optional<int64_t> rememberedSigningTime(const std::string& cacheRoot);
 
 #endif  // KV_AGENT_SIGNING_TIME_H_

@@ -45,6 +45,7 @@ int BootstrapRun(int argc, char** argv, ReportFn report) {
   // run before anything is made.
   AgentConfig config;
   if (!settleAgentConfig({ownRecordSlot(kStubAgentBaseUrlKey), ownRecordSlot(kStubAgentKeyKey),
+                          ownRecordSlot(kStubAgentSecondKeyKey), ownRecordSlot(kStubAgentNotBeforeKey),
                           getenv(kAgentUrlVariable), getenv("HOME"), getenv(kCaBundleVariable),
                           getenv(kCertFileVariable), getenv(kCertDirVariable)},
                          report, &config))

@@ -1,6 +1,7 @@
 #include "formats/minisig.h"
 
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 namespace {
@@ -10,6 +11,8 @@ const char kTrustedPrefix[] = "trusted comment: ";
 const size_t kSignatureLineBytes = 2 + 8 + 64;
 const size_t kGlobalLineBytes = 64;
 const size_t kPublicKeyLineBytes = 2 + 8 + 32;
+// Far more digits than a signing time needs, and few enough for int64_t.
+const size_t kMaxSecondsDigits = 18;
 
 int base64Value(char c) {
   if (c >= 'A' && c <= 'Z') return c - 'A';
@@ -146,4 +149,32 @@ std::string keyIdText(const std::array<uint8_t, 8>& keyId) {
     hex += kDigits[keyId[i] & 0xf];
   }
   return hex;
+}
+
+std::optional<int64_t> parseSeconds(std::string_view text) {
+  if (text.empty() || text.size() > kMaxSecondsDigits) return std::nullopt;
+  int64_t seconds = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    seconds = seconds * 10 + (c - '0');
+  }
+  return seconds;
+}
+
+std::optional<int64_t> signingTimeIn(const std::string& trustedComment) {
+  static const std::string kPrefix = "timestamp:";
+  if (trustedComment.compare(0, kPrefix.size(), kPrefix) != 0) return std::nullopt;
+  const size_t end = trustedComment.find('\t', kPrefix.size());
+  return parseSeconds(std::string_view(trustedComment).substr(
+      kPrefix.size(), end == std::string::npos ? std::string::npos : end - kPrefix.size()));
+}
+
+std::string utcTimeText(int64_t seconds) {
+  const auto time = static_cast<time_t>(seconds);
+  struct tm parts {};
+  char text[64];
+  if (gmtime_r(&time, &parts) == nullptr ||
+      strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts) == 0)
+    return std::to_string(seconds) + " seconds after 1970 UTC";
+  return text;
 }

@@ -3,7 +3,9 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 /// The longest comment text (after "untrusted comment: " or "trusted
 /// comment: ") a signature file may carry, in bytes.
@@ -48,6 +50,22 @@ bool parseMinisignPublicKey(const std::string& text, MinisignPublicKey* key, std
 
 /// A key id as minisign prints it: 16 upper-case hex digits, last byte first.
 std::string keyIdText(const std::array<uint8_t, 8>& keyId);
+
+/// Seconds since 1970 written as 1 to 18 decimal digits, as minisign writes a
+/// signing time and kv-pack a floor; nullopt for any other text.
+std::optional<int64_t> parseSeconds(std::string_view text);
+
+/// The signing time in a trusted comment, in seconds since 1970: minisign
+/// starts the comment with "timestamp:<seconds>" unless told otherwise, and
+/// the global signature covers it. nullopt when the comment starts otherwise.
+std::optional<int64_t> signingTimeIn(const std::string& trustedComment);
+
+/// How far after a machine's clock a signing time may lie: a clock a little
+/// wrong, or a time zone taken for UTC, must not refuse a genuine agent.
+inline constexpr int64_t kSigningClockAllowanceSeconds = 24 * 60 * 60;
+
+/// A signing time as messages show it: "2026-12-08 14:32:43 UTC".
+std::string utcTimeText(int64_t seconds);
 
 /// Strict standard base64: padded to a multiple of four, no other bytes, unused
 /// bits zero. False when text is not such an encoding.

@@ -39,12 +39,22 @@ inline constexpr char kStubAgentBaseUrlKey[] = "agent-base-url";
 /// Slot: the second line of the vendor's minisign.pub, or kNoAgentKey.
 inline constexpr char kStubAgentKeyKey[] = "agent-key";
 inline constexpr char kNoAgentKey[] = "none";
+/// Slot: a second key, for a rotation from one key to another, or kNoAgentKey.
+/// Stubs built before it lack it.
+inline constexpr char kStubAgentSecondKeyKey[] = "agent-key-2";
+/// Slot: the earliest signing time accepted, in decimal seconds since 1970,
+/// or kNoAgentNotBefore. Stubs built before it lack it.
+inline constexpr char kStubAgentNotBeforeKey[] = "agent-not-before";
+inline constexpr char kNoAgentNotBefore[] = "none";
 /// Format 1's key id field.
 inline constexpr char kStubSigningKeyKey[] = "signing-key";
 
 /// Each slot's room, its terminating NUL included.
 inline constexpr size_t kAgentBaseUrlSlotBytes = 256;
 inline constexpr size_t kAgentKeySlotBytes = 64;
+/// Eleven digits: seconds into the year 5138; kv-pack writes no floor later
+/// than tomorrow.
+inline constexpr size_t kAgentNotBeforeSlotBytes = 12;
 
 /// A field of format 2 with a fixed room that kv-pack fills for a package.
 struct RecordSlot {
@@ -56,6 +66,8 @@ struct RecordSlot {
 inline constexpr RecordSlot kRecordSlots[] = {
     {kStubAgentBaseUrlKey, kAgentBaseUrlSlotBytes},
     {kStubAgentKeyKey, kAgentKeySlotBytes},
+    {kStubAgentSecondKeyKey, kAgentKeySlotBytes},
+    {kStubAgentNotBeforeKey, kAgentNotBeforeSlotBytes},
 };
 
 /// The room of the slot named key; 0 when key names no slot.

@@ -143,9 +143,12 @@ std::string RunTest::serveAgent(const std::string& name, const std::string& scri
   shellOrDie("mkdir -p " + quoteIfNeeded(path.substr(0, path.rfind('/'))) + " && cd " +
              quoteIfNeeded(stage.path()) + " && zip -q -0 -X agent.zip install && rm -f " +
              quoteIfNeeded(path + ".minisig"));
+  // Signed under the name it is served as, which minisign's comment records.
+  const std::string file = path.substr(path.rfind('/') + 1);
   if (signIt)
-    shellOrDie("minisign -S -s " KV_TEST_KEY_DIR "/agent.key -m " + (stage / "agent.zip") + " >/dev/null && mv " +
-               (stage / "agent.zip.minisig") + " " + quoteIfNeeded(path + ".minisig"));
+    shellOrDie("cd " + quoteIfNeeded(stage.path()) + " && cp agent.zip " + quoteIfNeeded(file) +
+               " && minisign -S -s " KV_TEST_KEY_DIR "/agent.key -m " + quoteIfNeeded(file) + " >/dev/null && mv " +
+               quoteIfNeeded(file + ".minisig") + " " + quoteIfNeeded(path + ".minisig"));
   lastServed_ = std::max(lastServed_ + 100, modified);
   const time_t when = modified != 0 ? modified : lastServed_;
   struct timeval times[2] = {{when, 0}, {when, 0}};

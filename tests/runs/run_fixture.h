@@ -70,10 +70,11 @@ class RunTest : public testing::Test {
 
   /// Serves an agent archive at www()/name (directories made) whose install
   /// script is `script`, stored, so that scripts of one length make archives
-  /// of one size; with `signIt`, signed now with the test key beside it
-  /// (name.minisig), else without a signature. Its file gets the time
-  /// `modified` (nginx's tag follows from it and the size), or by default a
-  /// later one than the agent served before. Returns its path.
+  /// of one size; with `signIt`, signed now with the test key under its
+  /// served name, beside it (name.minisig), else without a signature. Its
+  /// file gets the time `modified` (nginx's tag follows from it and the
+  /// size), or by default a later one than the agent served before. Returns
+  /// its path.
   std::string serveAgent(const std::string& name, const std::string& script, bool signIt = false,
                          time_t modified = 0);
 

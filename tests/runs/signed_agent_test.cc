@@ -263,8 +263,10 @@ TEST_F(SignedAgentTest, AgentSignedBeforeTheVerifiedOneIsRefused) {
   EXPECT_EQ(0, again.exitCode) << again.err;
   EXPECT_TRUE(fileExists(record("B2")));
 
-  // A vendor who wants the older agent back signs it again.
-  shellOrDie(std::string("minisign -S -s ") + kTestKey + " -m " + (tmp_ / "b1") + " >/dev/null");
+  // A vendor who wants the older agent back signs it again, under its served name.
+  serveKept("b1", 1000000300);
+  shellOrDie("cd " + www() + " && minisign -S -s " + kTestKey + " -m agent >/dev/null");
+  keep("b1");
   ProcessResult rolledBack = runServing("b1", 1000000300);
   ASSERT_LE(signed2, signingTime());
   EXPECT_EQ(0, rolledBack.exitCode) << rolledBack.err;
