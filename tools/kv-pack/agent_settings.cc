@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <ctime>
 
 #include "formats/agent_url.h"
 #include "formats/minisig.h"
@@ -64,17 +65,56 @@ std::string readAgentKeyOption(const std::string& text, std::string* err) {
   return "";
 }
 
+std::optional<int64_t> readAgentNotBeforeOption(const std::string& text, std::string* err) {
+  std::optional<int64_t> seconds = parseSeconds(text);
+  if (!seconds) {
+    std::string contents;
+    MinisignSignature signature;
+    std::string why;
+    if (!readFileStart(text, kMaxSignatureFileBytes + 1, &contents)) {
+      *err = errnoText("--agent-not-before " + text +
+                       " is neither seconds since 1970 nor a file that can be read");
+      return std::nullopt;
+    }
+    if (!parseMinisignSignature(contents, &signature, &why)) {
+      *err = "--agent-not-before " + text + ": " + why;
+      return std::nullopt;
+    }
+    seconds = signingTimeIn(signature.trustedComment);
+    if (!seconds) {
+      *err = "--agent-not-before " + text +
+             ": its trusted comment starts with no timestamp (minisign -t replaced it)";
+      return std::nullopt;
+    }
+  }
+  const int64_t now = time(nullptr);
+  if (*seconds > now + kSigningClockAllowanceSeconds) {
+    *err = "--agent-not-before " + text + " is " + utcTimeText(*seconds) +
+           ", more than a day after this machine's clock (" + utcTimeText(now) +
+           "): no agent signed until then would run";
+    return std::nullopt;
+  }
+  return seconds;
+}
+
 bool checkStubTakesSettings(const StubRecord& record, const PackOptions& options,
                             std::string* err) {
   const std::string& path = options.bootstrap;
-  if ((!options.agentUrl.empty() || !options.agentKey.empty()) && !record.hasSlots()) {
+  if ((!options.agentUrl.empty() || !options.agentKeys.empty()) && !record.hasSlots()) {
     *err = "bootstrap " + path + " has no room for --agent-url or --agent-key (its record is format " +
            std::to_string(record.format) + "); use a stub of this kv-pack's release";
     return false;
   }
-  if (!options.agentKey.empty() && !record.checksSignatures()) {
+  if (!options.agentKeys.empty() && !record.checksSignatures()) {
     *err = "bootstrap " + path +
            " cannot check signatures, which --agent-key needs; use the keyed stub (kv-bootstrap-keyed)";
+    return false;
+  }
+  if ((options.agentKeys.size() > 1 && record.slot(kStubAgentSecondKeyKey) == nullptr) ||
+      (options.agentNotBefore && record.slot(kStubAgentNotBeforeKey) == nullptr)) {
+    *err = "bootstrap " + path +
+           " has no room for a second --agent-key or --agent-not-before (it was built before "
+           "them); use a stub of this kv-pack's release";
     return false;
   }
   return true;
@@ -97,7 +137,7 @@ bool writeSlot(int fd, const StubSlot& slot, const std::string& value, std::stri
 
 void warnOfPlainHttp(const PackOptions& options) {
   const UrlParts parts = parseUrl(options.agentUrl);
-  if (lowerCase(parts.scheme) != "http" || !options.agentKey.empty()) return;
+  if (lowerCase(parts.scheme) != "http" || !options.agentKeys.empty()) return;
   const std::string host = lowerCase(parts.host);
   if (host == "localhost" || host == "::1" || host.compare(0, 4, "127.") == 0) return;
   fprintf(stderr,

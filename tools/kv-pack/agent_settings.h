@@ -4,6 +4,8 @@
 // The agent server and key a package is made with: checked when given, and
 // written into the slots of the package's copy of the stub's record.
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "tools/kv-pack/pack.h"
@@ -19,9 +21,15 @@ std::string readAgentUrlOption(const std::string& text, std::string* err);
 /// is no key.
 std::string readAgentKeyOption(const std::string& text, std::string* err);
 
+/// --agent-not-before: seconds since 1970, or a minisign signature file
+/// whose trusted comment's timestamp is taken; no more than
+/// kSigningClockAllowanceSeconds after this machine's clock, or no agent
+/// signed until then would run. nullopt with *err when it is neither.
+std::optional<int64_t> readAgentNotBeforeOption(const std::string& text, std::string* err);
+
 /// What the package's bootstrap (record of options.bootstrap) must offer for
-/// the agent URL and key given: slots to write them into, and signature
-/// code for a key.
+/// the agent URL, keys and floor given: slots to write them into, and
+/// signature code for a key.
 [[nodiscard]] bool checkStubTakesSettings(const StubRecord& record, const PackOptions& options,
                                           std::string* err);
 

@@ -17,7 +17,7 @@ namespace {
 bool completePackOptions(PackOptions* options, std::string* err) {
   if (options->bootstrap.empty()) {
     std::string tried;
-    const bool keyed = !options->agentKey.empty();
+    const bool keyed = !options->agentKeys.empty();
     const std::string self = executablePath();
     options->bootstrap = findDefaultBootstrap(*options->arch, keyed,
                                               self.substr(0, self.rfind('/') + 1), &tried);

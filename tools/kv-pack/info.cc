@@ -6,6 +6,7 @@
 
 #include "formats/agent_url.h"
 #include "formats/arch.h"
+#include "formats/minisig.h"
 #include "formats/package_layout.h"
 #include "formats/stub_record.h"
 #include "os/file_descriptor.h"
@@ -52,6 +53,10 @@ void printStub(const StubFile& stub, const std::string& stubHash, FILE* out) {
     printLine(out, "version", record.version);
     printLine(out, "agent base URL", record.agentBaseUrl);
     printLine(out, "signing key", record.signingKeyId);
+    if (!record.secondKeyId.empty() && record.secondKeyId != kNoAgentKey)
+      printLine(out, "signing key", record.secondKeyId);
+    const std::optional<int64_t> notBefore = parseSeconds(record.agentNotBefore);
+    printLine(out, "not before", notBefore ? utcTimeText(*notBefore) : kNoAgentNotBefore);
     printLine(out, "signature check", record.signatureCheck);
     printLine(out, "platform", record.platform.empty() ? "not recorded" : record.platform);
     printAgentUrls(stub, out);

@@ -3,7 +3,7 @@
 
 #include <getopt.h>
 
-#include <set>
+#include <map>
 
 #include "formats/arch.h"
 #include "tools/kv-pack/agent_settings.h"
@@ -12,7 +12,8 @@ namespace {
 
 const char kHelp[] =
     "Usage: kv-pack [--arch ARCH] [--bootstrap FILE] --bundle DIR|ZIP [--agent ZIP]\n"
-    "               [--agent-url URL] [--agent-key KEY] [--level N] -o OUTPUT\n"
+    "               [--agent-url URL] [--agent-key KEY [--agent-key KEY]]\n"
+    "               [--agent-not-before TIME|MINISIG] [--level N] -o OUTPUT\n"
     "       kv-pack --info PACKAGE|STUB\n"
     "       kv-pack --version\n"
     "\n"
@@ -39,7 +40,12 @@ const char kHelp[] =
     "                     http:// or https:// and a host, up to 255 bytes;\n"
     "                     default: the base URL in the bootstrap's record\n"
     "  --agent-key KEY    check downloaded agents against this minisign public key:\n"
-    "                     a minisign.pub file, or its key line (RW...)\n"
+    "                     a minisign.pub file, or its key line (RW...); given twice,\n"
+    "                     an agent signed with either runs (to rotate keys)\n"
+    "  --agent-not-before TIME|MINISIG\n"
+    "                     with --agent-key: refuse agents signed before TIME, in\n"
+    "                     seconds since 1970, or before the signing time in the\n"
+    "                     trusted comment of a .minisig file, even on a first run\n"
     "  --level N          compression level 0-9 for a bundle directory\n"
     "                     (zip's default: 6)\n"
     "  -o, --output FILE  the package to write: made executable, written under a\n"
@@ -74,7 +80,14 @@ bool parseLevel(const char* text, int* level) {
   return true;
 }
 
-enum { kArch = 256, kBootstrap, kBundle, kAgent, kAgentUrl, kAgentKey, kLevel, kInfo, kVersion };
+enum {
+  kArch = 256, kBootstrap, kBundle, kAgent, kAgentUrl, kAgentKey, kAgentNotBefore, kLevel, kInfo,
+  kVersion
+};
+
+// A package checks agents with at most two keys: the old and the new one of a
+// rotation. Every other option takes one value.
+constexpr int kMaxAgentKeys = 2;
 
 const struct option kOptions[] = {
     {"arch", required_argument, nullptr, kArch},
@@ -83,6 +96,7 @@ const struct option kOptions[] = {
     {"agent", required_argument, nullptr, kAgent},
     {"agent-url", required_argument, nullptr, kAgentUrl},
     {"agent-key", required_argument, nullptr, kAgentKey},
+    {"agent-not-before", required_argument, nullptr, kAgentNotBefore},
     {"level", required_argument, nullptr, kLevel},
     {"info", required_argument, nullptr, kInfo},
     {"output", required_argument, nullptr, 'o'},
@@ -111,9 +125,18 @@ bool readPackOption(int option, const char* value, PackOptions* pack, std::strin
     case kAgentUrl:
       pack->agentUrl = readAgentUrlOption(value, err);
       return !pack->agentUrl.empty();
-    case kAgentKey:
-      pack->agentKey = readAgentKeyOption(value, err);
-      return !pack->agentKey.empty();
+    case kAgentKey: {
+      const std::string key = readAgentKeyOption(value, err);
+      if (!key.empty() && !pack->agentKeys.empty() && pack->agentKeys.front() == key)
+        *err = std::string("--agent-key ") + value +
+               " is the key given before; a rotation takes two different keys";
+      if (!err->empty()) return false;
+      pack->agentKeys.push_back(key);
+      return true;
+    }
+    case kAgentNotBefore:
+      pack->agentNotBefore = readAgentNotBeforeOption(value, err);
+      return pack->agentNotBefore.has_value();
     case 'o':
       pack->output = value;
       return true;
@@ -136,6 +159,10 @@ bool checkAction(const Flags& flags, bool packOptionGiven, std::string* err) {
   }
   if (flags.pack.output.empty()) {
     *err = "no output given (-o OUTPUT)";
+    return false;
+  }
+  if (flags.pack.agentNotBefore && flags.pack.agentKeys.empty()) {
+    *err = "--agent-not-before needs --agent-key: only signed agents have a signing time";
     return false;
   }
   return true;
@@ -161,7 +188,7 @@ const Arch* archNamed(const std::string& name) {
 
 bool readFlags(int argc, char** argv, Flags* flags, std::string* err) {
   bool packOptionGiven = false;
-  std::set<int> given;
+  std::map<int, int> given;
   optind = 0;  // getopt keeps its place in globals: start afresh
   opterr = 0;  // one line of our own instead of getopt's
   int option;
@@ -171,8 +198,12 @@ bool readFlags(int argc, char** argv, Flags* flags, std::string* err) {
       return true;
     }
     // A second value would silently replace the first.
-    if (option != '?' && option != ':' && !given.insert(option).second) {
-      *err = optionName(option) + " is given twice; it takes one value (see kv-pack --help)";
+    if (option != '?' && option != ':' &&
+        ++given[option] > (option == kAgentKey ? kMaxAgentKeys : 1)) {
+      *err = option == kAgentKey
+                 ? "--agent-key is given a third time; a package takes two keys at most, the old "
+                   "and the new one of a rotation"
+                 : optionName(option) + " is given twice; it takes one value (see kv-pack --help)";
       return false;
     }
     if (option == kInfo) {

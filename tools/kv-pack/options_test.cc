@@ -1,5 +1,7 @@
 #include "tools/kv-pack/options.h"
 
+#include <ctime>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -7,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "formats/arch.h"
+#include "formats/minisig.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -25,11 +28,23 @@ bool read(std::vector<std::string> args, Flags* flags, std::string* err) {
 const std::string kKeyFile = std::string(KV_TEST_KEY_DIR) + "/agent.pub";
 // A file of text that is no key.
 const std::string kNotAKeyFile = std::string(KV_SOURCE_DIR) + "/LICENSE";
+// Another key's line: "Ed", the id 01 ... 08 and a key of zeros.
+const std::string kOtherKeyLine = "RWQBAgMEBQYHCAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA";
+
+// A signature file that parses, with the trusted comment given; its
+// signatures are zeros, which kv-pack does not check.
+std::string signatureFileWith(const std::string& trustedComment) {
+  return "untrusted comment: x\n" + std::string(99, 'A') + "=\ntrusted comment: " + trustedComment +
+         "\n" + std::string(86, 'A') + "==\n";
+}
 
 }  // namespace
 
 TEST(OptionsTest, EachWrongCommandLineIsOneLineAtItsFirstFault) {
   const std::vector<std::string> package = {"--bundle", "b", "-o", "out.run"};
+  ScopedTempDir dir;
+  writeFile(dir / "own-comment.minisig", signatureFileWith("my comment\ttimestamp:1700000000"));
+  const std::string keyLine = testKeyLine();
   auto with = [&](std::vector<std::string> args) {
     args.insert(args.end(), package.begin(), package.end());
     return args;
@@ -82,6 +97,27 @@ TEST(OptionsTest, EachWrongCommandLineIsOneLineAtItsFirstFault) {
       {with({"--agent-url", "https://example.org/#kv"}),
        "--agent-url \"https://example.org/#kv\" has a query or a fragment (? or #), which the "
        "agent's file name would follow (it takes http:// or https:// and a host)"},
+      // Two keys rotate; a third, or the same one again, is a mistake.
+      {with({"--agent-key", kKeyFile, "--agent-key", kOtherKeyLine, "--agent-key", "x"}),
+       "--agent-key is given a third time; a package takes two keys at most, the old and the new "
+       "one of a rotation"},
+      {with({"--agent-key", kKeyFile, "--agent-key", keyLine}),
+       "--agent-key " + keyLine + " is the key given before; a rotation takes two different keys"},
+      {with({"--agent-not-before", "1700000000"}),
+       "--agent-not-before needs --agent-key: only signed agents have a signing time"},
+      {with({"--agent-not-before", "1700000000", "--agent-not-before", "1700000000"}),
+       "--agent-not-before is given twice; it takes one value (see kv-pack --help)"},
+      {with({"--agent-not-before", "2026-03-17"}),
+       "--agent-not-before 2026-03-17 is neither seconds since 1970 nor a file that can be read: No "
+       "such file or directory"},
+      {with({"--agent-not-before", std::string(19, '1')}),
+       "--agent-not-before " + std::string(19, '1') +
+           " is neither seconds since 1970 nor a file that can be read: No such file or directory"},
+      {with({"--agent-not-before", kKeyFile}),
+       "--agent-not-before " + kKeyFile + ": the signature file has 2 lines instead of 4"},
+      {with({"--agent-not-before", dir / "own-comment.minisig"}),
+       "--agent-not-before " + (dir / "own-comment.minisig") +
+           ": its trusted comment starts with no timestamp (minisign -t replaced it)"},
       {with({"--agent-url", "https://a.example/\x7f"}),
        "--agent-url \"https://a.example/\x7f\" holds a blank or a control byte (it takes http:// or "
        "https:// and a host)"},
@@ -119,12 +155,14 @@ TEST(OptionsTest, WhatACommandLineAsksFor) {
   EXPECT_EQ("b", pack.bundle);
   EXPECT_EQ("a.zip", pack.agent);
   EXPECT_EQ(base, pack.agentUrl) << "trailing slashes dropped";
-  EXPECT_EQ(56u, pack.agentKey.size()) << "the key line of minisign.pub";
+  ASSERT_EQ(1u, pack.agentKeys.size());
+  EXPECT_EQ(56u, pack.agentKeys[0].size()) << "the key line of minisign.pub";
+  EXPECT_EQ(std::nullopt, pack.agentNotBefore);
   EXPECT_EQ(0, pack.level);
   EXPECT_EQ("out.run", pack.output);
 
   ASSERT_TRUE(read({"--agent-key", testKeyLine(), "--bundle", "b", "-o", "o"}, &flags, &err)) << err;
-  EXPECT_EQ(testKeyLine(), flags.pack.agentKey) << "the key line itself";
+  EXPECT_EQ(std::vector<std::string>{testKeyLine()}, flags.pack.agentKeys) << "the key line itself";
   ASSERT_TRUE(read({"--bundle", "b", "-o", "o"}, &flags, &err)) << err;
   EXPECT_STREQ("x86-64", flags.pack.arch->name) << "the default";
   EXPECT_EQ(-1, flags.pack.level) << "zip's own default";
@@ -162,4 +200,36 @@ TEST(OptionsTest, HelpTellsEveryOptionAndRule) {
       EXPECT_NE(std::string::npos, stubsText.find(text)) << text;
   }
   EXPECT_NE(std::string::npos, archText.find(std::string(defaultArch().name) + " (the default)"));
+}
+
+// A rotation's two keys, in their order, and a floor given as seconds or
+// taken from a signature minisign made, which is the usual way to say "this
+// agent or later".
+TEST(OptionsTest, RotationKeysAndFloorAreTaken) {
+  ScopedTempDir dir;
+  writeFile(dir / "agent.zip", "agent\n");
+  const int64_t before = time(nullptr);
+  shellOrDie("minisign -S -s " KV_TEST_KEY_DIR "/agent.key -m " + (dir / "agent.zip") + " >/dev/null");
+  const int64_t now = time(nullptr), day = 24 * 60 * 60;
+  for (const std::string& floor : {std::string("1700000000"), std::to_string(now + day - 60),
+                                   std::to_string(now + day + 60), dir / "agent.zip.minisig"}) {
+    SCOPED_TRACE(floor);
+    Flags flags;
+    std::string err;
+    const bool taken = read({"--agent-key", kKeyFile, "--agent-key", kOtherKeyLine, "--agent-not-before", floor,
+                             "--bundle", "b", "-o", "o"},
+                            &flags, &err);
+    // A floor after tomorrow would refuse every agent signed until then.
+    if (floor == std::to_string(now + day + 60)) {
+      EXPECT_FALSE(taken);
+      EXPECT_EQ(0u, err.find("--agent-not-before " + floor + " is " + utcTimeText(now + day + 60) +
+                             ", more than a day after this machine's clock ("))
+          << err;
+      continue;
+    }
+    ASSERT_TRUE(taken) << err;
+    EXPECT_EQ((std::vector<std::string>{testKeyLine(), kOtherKeyLine}), flags.pack.agentKeys);
+    if (floor[0] != '/') EXPECT_EQ(std::stoll(floor), flags.pack.agentNotBefore);
+    else EXPECT_TRUE(before <= *flags.pack.agentNotBefore && *flags.pack.agentNotBefore <= now);
+  }
 }

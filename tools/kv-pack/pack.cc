@@ -52,9 +52,13 @@ bool copyBootstrap(const std::string& path, const StubRecord& record, const Pack
     return false;
   }
   *size = static_cast<uint64_t>(status.st_size);
+  const std::vector<std::string>& keys = options.agentKeys;
   return copyBytes(in.get(), path, out, *size, nullptr, err) &&
          (options.agentUrl.empty() || writeSlot(out, *record.slot(kStubAgentBaseUrlKey), options.agentUrl, err)) &&
-         (options.agentKey.empty() || writeSlot(out, *record.slot(kStubAgentKeyKey), options.agentKey, err));
+         (keys.empty() || writeSlot(out, *record.slot(kStubAgentKeyKey), keys[0], err)) &&
+         (keys.size() < 2 || writeSlot(out, *record.slot(kStubAgentSecondKeyKey), keys[1], err)) &&
+         (!options.agentNotBefore ||
+          writeSlot(out, *record.slot(kStubAgentNotBeforeKey), std::to_string(*options.agentNotBefore), err));
 }
 
 // Finds out whether the bundle is a directory to zip or an archive to carry.

@@ -3,7 +3,9 @@
 
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "formats/arch.h"
 
@@ -14,7 +16,11 @@ struct PackOptions {
   std::string bundle;  ///< a directory, or a ZIP archive carried as it is
   std::string agent;   ///< empty: the package carries no agent
   std::string agentUrl;  ///< the agent base URL to set; empty: the stub's own
-  std::string agentKey;  ///< the key line to set; empty: the stub's own
+  /// The key lines to set, at most two (a rotation's old and new key); none:
+  /// the stub's own.
+  std::vector<std::string> agentKeys;
+  /// The earliest signing time to set, in seconds since 1970; none: the stub's own.
+  std::optional<int64_t> agentNotBefore;
   std::string output;
   int level = -1;             ///< compression of a bundle directory; -1 for zip's default
   bool reproducible = false;  ///< record `epoch` and owner 0 instead of the files' own

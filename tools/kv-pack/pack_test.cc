@@ -122,8 +122,9 @@ void copyCreatingDirs(const std::string& from, const std::string& to) {
 
 // The built stub with one run of bytes replaced, written to `path`: a way to
 // damage its ELF headers or its record as a faulty build could.
-std::string changedStub(const std::string& path, const std::string& from, const std::string& to) {
-  std::string bytes = readFile(bootstrapBinary());
+std::string changedStub(const std::string& path, const std::string& from, const std::string& to,
+                        const std::string& stub = bootstrapBinary()) {
+  std::string bytes = readFile(stub);
   size_t at = bytes.find(from);
   EXPECT_NE(std::string::npos, at);
   EXPECT_EQ(std::string::npos, bytes.find(from, at + 1)) << "the bytes to change are not unique";
@@ -165,25 +166,39 @@ std::string stubWithAgentUrl(const std::string& path, const std::string& url,
 
 const char kTestKeyFile[] = KV_TEST_KEY_DIR "/agent.pub";
 
-// The built stub as builds from before the record's platform field made it:
-// the field cut out of the note, whose description is that much shorter.
-std::string stubWithoutPlatform(const std::string& path) {
-  const std::string stub = readFile(bootstrapBinary());
+// The built stub `from` as builds from before the record's fields `keys` made
+// it: each cut out of the note, whose description is that much shorter.
+std::string stubWithout(const std::string& path, const std::vector<std::string>& keys,
+                        const std::string& from = bootstrapBinary()) {
+  const std::string stub = readFile(from);
   // The note's type and owner follow the sizes of its owner and description;
   // the owner takes 16 bytes.
   const size_t type = stub.find(kRecordFormatAndOwner);
   const std::string note = type < 8 ? "" : stub.substr(type - 8, 28 + le32(stub, type - 4));
-  const size_t field = note.find(std::string("\0platform=", 10), 28) + 1;
-  if (field == 0) {
-    ADD_FAILURE() << "no platform field in the stub record";
-    return path;
-  }
-  const size_t length = note.find('\0', field) + 1 - field;
   std::string changed = note;
-  changed.erase(field, length).append(length, '\0');
-  changed.replace(4, 4, le32Bytes(le32(note, 4) - length));
-  return changedStub(path, note, changed);
+  for (const std::string& key : keys) {
+    const size_t field = changed.find(std::string(1, '\0') + key + "=", 28) + 1;
+    if (field == 0) {
+      ADD_FAILURE() << "no " << key << " field in the stub record";
+      return path;
+    }
+    const size_t room = recordSlotBytes(key.c_str());
+    const size_t length = room != 0 ? key.size() + 1 + room : changed.find('\0', field) + 1 - field;
+    changed.erase(field, length).append(length, '\0');
+    changed.replace(4, 4, le32Bytes(le32(changed, 4) - length));
+  }
+  return changedStub(path, note, changed, from);
 }
+
+std::string stubWithoutPlatform(const std::string& path) { return stubWithout(path, {"platform"}); }
+
+// The keyed stub as builds from before a rotation's second key and the floor.
+std::string keyedStubBeforeRotation(const std::string& path) {
+  return stubWithout(path, {kStubAgentSecondKeyKey, kStubAgentNotBeforeKey}, KV_KEYED_BOOTSTRAP_BIN);
+}
+
+// Another key's line: "Ed", the id 01 ... 08 and a key of zeros.
+const char kOtherKeyLine[] = "RWQBAgMEBQYHCAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA";
 
 ProcessResult runTool(const std::vector<std::string>& argv, const std::string& workDir = "") {
   return runProcess({argv, {}, {}, workDir, ""});
@@ -548,6 +563,7 @@ TEST_F(PackTest, BadInputsFailCleanly) {
   changedStub(dir_ / "damaged-record-stub", std::string("\0version=", 9),
               std::string("\0version!", 9));
   aarch64Stub(dir_ / "aarch64-stub");
+  keyedStubBeforeRotation(dir_ / "keyed-before-rotation");
   // Real unzip exits when kv-pack stops a test it no longer needs, but one
   // that a shell script on PATH runs (as some systems install it) ends by the
   // signal. A big bundle keeps that test going while the agent's fails at once.
@@ -619,6 +635,14 @@ TEST_F(PackTest, BadInputsFailCleanly) {
        "zip failed on bundle directory " + bundle + ": exit status 3",
        {{"PATH", dir_ / "failing:/usr/bin:/bin"}},
        {"/usr/bin/env", "--ignore-signal=CHLD", "--ignore-signal=PIPE"}},
+      {"second key for a stub from before its slot",
+       {"--bootstrap", dir_ / "keyed-before-rotation", "--agent-key", kTestKeyFile, "--agent-key", kOtherKeyLine},
+       "bootstrap " + (dir_ / "keyed-before-rotation") +
+           " has no room for a second --agent-key or --agent-not-before (it was built before them); use a "
+           "stub of this kv-pack's release"},
+      {"floor for a stub from before its slot",
+       {"--bootstrap", dir_ / "keyed-before-rotation", "--agent-key", kTestKeyFile, "--agent-not-before", kEpoch},
+       "has no room for a second --agent-key or --agent-not-before"},
   };
   // Every case packs over a good package, which must stay as it was.
   shellOrDie("cp '" + goodPackage + "' '" + dir_.path() + "/out.run'");
@@ -930,6 +954,12 @@ TEST_F(PackTest, InfoTellsWhatAPackageOrStubHolds) {
                      "--agent-key", kTestKeyFile, "-o", keyed, "--bootstrap", KV_KEYED_BOOTSTRAP_BIN})
                    .exitCode);
   std::string aarch64 = aarch64Stub(dir_ / "aarch64-stub");
+  std::string rotation = dir_ / "rotation.run";
+  ASSERT_EQ(0, pack({"--bundle", bundle, "--agent-url", "https://agents.example.org/kv/", "--agent-key",
+                     kTestKeyFile, "--agent-key", kOtherKeyLine, "--agent-not-before", kEpoch, "-o", rotation,
+                     "--bootstrap", KV_KEYED_BOOTSTRAP_BIN})
+                   .exitCode);
+  std::string beforeRotation = keyedStubBeforeRotation(dir_ / "keyed-before-rotation");
   std::string withoutPlatform = stubWithoutPlatform(dir_ / "stub-without-platform");
   EXPECT_EQ(0, pack({"--bootstrap", withoutPlatform, "--bundle", bundle, "-o", dir_ / "old.run"})
                    .exitCode);
@@ -942,6 +972,7 @@ TEST_F(PackTest, InfoTellsWhatAPackageOrStubHolds) {
     std::string record;  ///< the "record" line when the record cannot be read
     std::string error;   ///< part of the one line on standard error; none: status 0
     std::string url = withoutTrailingSlashes(KV_AGENT_BASE_URL), keyId = "none", check = "none";
+    std::string secondKeyId = "", notBefore = "none";
     std::string platform = kPlatformTag;
   };
   std::vector<Case> cases = {
@@ -962,6 +993,11 @@ TEST_F(PackTest, InfoTellsWhatAPackageOrStubHolds) {
        "passes", "", "", kClosedAgentUrl},
       {"package with its server and key", keyed, KV_KEYED_BOOTSTRAP_BIN, {"bundle.zip"}, kDownloaded,
        "passes", "", "", "https://agents.example.org/kv", testKeyId(), "ed25519"},
+      {"package with two keys and a floor", rotation, KV_KEYED_BOOTSTRAP_BIN, {"bundle.zip"}, kDownloaded,
+       "passes", "", "", "https://agents.example.org/kv", testKeyId(), "ed25519", "0807060504030201",
+       "2023-11-14 22:13:20 UTC"},
+      {"keyed stub from before the rotation's slots", beforeRotation, beforeRotation, {}, "", "", "", "",
+       withoutTrailingSlashes(KV_AGENT_BASE_URL), "none", "ed25519"},
       {"package from another packer",
        dir_ / "hand.run",
        bootstrapBinary(),
@@ -1034,7 +1070,10 @@ TEST_F(PackTest, InfoTellsWhatAPackageOrStubHolds) {
       EXPECT_EQ("2", one("record format"));
       EXPECT_EQ(KV_VERSION, one("version"));
       EXPECT_EQ(c.url, one("agent base URL"));
-      EXPECT_EQ(c.keyId, one("signing key"));
+      std::vector<std::string> keyIds = {c.keyId};
+      if (!c.secondKeyId.empty()) keyIds.push_back(c.secondKeyId);
+      EXPECT_EQ(keyIds, all("signing key"));
+      EXPECT_EQ(c.notBefore, one("not before"));
       EXPECT_EQ(c.check, one("signature check"));
       EXPECT_EQ(c.stub == withoutPlatform ? "not recorded" : c.platform, one("platform"));
       // What the server must serve: the agent for the stub's platform (from its

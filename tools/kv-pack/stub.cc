@@ -44,9 +44,18 @@ bool splitFields(const std::string& description, unsigned format, std::vector<Fi
   return true;
 }
 
+// The id of the key line in a key slot, or "none"; "" when it is neither.
+std::string keyIdOfSlot(const std::string& keyLine) {
+  if (keyLine == kNoAgentKey) return kNoAgentKey;
+  MinisignPublicKey parsed;
+  std::string why;
+  return parseMinisignPublicKey(keyLine, &parsed, &why) ? keyIdText(parsed.keyId) : "";
+}
+
 // Format 1: version, agent base URL and key id must be there, the platform
-// came later. Format 2: version, platform, signature check and both slots.
-// Fields this kv-pack does not know are skipped.
+// came later. Format 2: version, platform, signature check and the slots of
+// the URL and the key; the second key's and the floor's came later. Fields
+// this kv-pack does not know are skipped.
 bool readFields(const ElfNote& note, StubRecord* record) {
   std::vector<Field> fields;
   if (!splitFields(note.description, note.type, &fields)) return false;
@@ -71,6 +80,12 @@ bool readFields(const ElfNote& note, StubRecord* record) {
       check = true;
     } else if (field.name == kStubPlatformKey) {
       record->platform = field.value;
+    } else if (field.name == kStubAgentSecondKeyKey && note.type >= kStubRecordFormat) {
+      record->secondKeyId = keyIdOfSlot(field.value);
+      if (record->secondKeyId.empty()) return false;
+    } else if (field.name == kStubAgentNotBeforeKey && note.type >= kStubRecordFormat) {
+      record->agentNotBefore = field.value;
+      if (field.value != kNoAgentNotBefore && !parseSeconds(field.value)) return false;
     }
   }
   if (note.type == kStubRecordFormatWithoutSlots) {
@@ -78,15 +93,8 @@ bool readFields(const ElfNote& note, StubRecord* record) {
     record->signatureCheck = record->signingKeyId == kNoAgentKey ? kNoAgentKey : kSignatureCheckEd25519;
     return version && url && key;
   }
-  if (record->agentKey == kNoAgentKey) {
-    record->signingKeyId = kNoAgentKey;
-  } else {
-    MinisignPublicKey parsed;
-    std::string why;
-    if (!parseMinisignPublicKey(record->agentKey, &parsed, &why)) return false;
-    record->signingKeyId = keyIdText(parsed.keyId);
-  }
-  return version && url && key && check;
+  record->signingKeyId = keyIdOfSlot(record->agentKey);
+  return version && url && key && check && !record->signingKeyId.empty();
 }
 
 }  // namespace

@@ -24,6 +24,11 @@ struct StubRecord {
   /// in format 1, which records only the key's id.
   std::string agentKey;
   std::string signingKeyId;    ///< the key's id, or "none"
+  /// The second key's id, or "none"; empty in stubs built before its slot.
+  std::string secondKeyId;
+  /// The earliest signing time agents must have, in seconds since 1970, or
+  /// "none"; empty in stubs built before its slot.
+  std::string agentNotBefore;
   std::string signatureCheck;  ///< "ed25519" or "none"
   std::string platform;        ///< empty in stubs built before the field
   /// The slots the record has, by key (formats/stub_record.h); none in format 1.

@@ -43,11 +43,18 @@ TEST(StubRecordTest, RecordsOfEveryFormatAreReadOrToldApart) {
                              field("signature-check", "ed25519") +
                              slotField("agent-base-url", url, kAgentBaseUrlSlotBytes) +
                              slotField("agent-key", testKeyLine(), kAgentKeySlotBytes);
+  // A rotation's second key (the id 01 ... 08) and a floor, in stubs built since their slots.
+  const std::string rotation =
+      keyed2 + slotField("agent-key-2", "RWQBAgMEBQYHCAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA", kAgentKeySlotBytes) +
+      slotField("agent-not-before", "1700000000", kAgentNotBeforeSlotBytes);
+  const std::string unset = format2 + slotField("agent-key-2", "none", kAgentKeySlotBytes) +
+                            slotField("agent-not-before", "none", kAgentNotBeforeSlotBytes);
   struct {
     std::string what;
     ElfImage image;
     StubRecord::State state;
     std::string version{}, platform{}, keyId{}, check{};
+    std::string secondKeyId{}, notBefore{};  ///< empty: the stub has no such slot
   } cases[] = {
       {"format 2", imageWith(2, format2), StubRecord::kFound, "1.0.0", "tux64le", "none", "none"},
       {"format 2 with a key", imageWith(2, keyed2), StubRecord::kFound, "1.0.0", "tux64le",
@@ -60,6 +67,16 @@ TEST(StubRecordTest, RecordsOfEveryFormatAreReadOrToldApart) {
       {"format 1 before the platform field",
        imageWith(1, field("version", "0.8") + field("agent-base-url", url) + field("signing-key", "ABCD")),
        StubRecord::kFound, "0.8", "", "ABCD", "ed25519"},
+      {"format 2 with two keys and a floor", imageWith(2, rotation), StubRecord::kFound, "1.0.0", "tux64le",
+       testKeyId(), "ed25519", "0807060504030201", "1700000000"},
+      {"format 2 with the rotation's slots unset", imageWith(2, unset), StubRecord::kFound, "1.0.0", "tux64le",
+       "none", "none", "none", "none"},
+      {"a second key slot that holds no minisign key",
+       imageWith(2, keyed2 + slotField("agent-key-2", std::string(56, 'A'), kAgentKeySlotBytes)), StubRecord::kDamaged},
+      {"a floor that is no number",
+       imageWith(2, format2 + slotField("agent-not-before", "soon", kAgentNotBeforeSlotBytes)), StubRecord::kDamaged},
+      {"a floor that fills its room",
+       imageWith(2, format2 + "agent-not-before=" + std::string(kAgentNotBeforeSlotBytes, '1')), StubRecord::kDamaged},
       {"format 3", imageWith(3, format2), StubRecord::kOtherFormat},
       {"no record", imageWith(2, format2, "GNU"), StubRecord::kMissing},
       {"no version", imageWith(2, format2.substr(format2.find("platform"))), StubRecord::kDamaged},
@@ -87,6 +104,10 @@ TEST(StubRecordTest, RecordsOfEveryFormatAreReadOrToldApart) {
     EXPECT_EQ(c.platform, record.platform);
     EXPECT_EQ(c.keyId, record.signingKeyId);
     EXPECT_EQ(c.check, record.signatureCheck);
+    EXPECT_EQ(c.secondKeyId, record.secondKeyId);
+    EXPECT_EQ(c.notBefore, record.agentNotBefore);
+    EXPECT_EQ(!c.notBefore.empty(), record.slot(kStubAgentNotBeforeKey) != nullptr);
+    EXPECT_EQ(!c.secondKeyId.empty(), record.slot(kStubAgentSecondKeyKey) != nullptr);
     EXPECT_EQ(record.format >= 2, record.hasSlots());
     if (record.hasSlots()) {
       const size_t urlAt = c.image.notes[1].description.find("agent-base-url=") + 15;
@@ -94,6 +115,10 @@ TEST(StubRecordTest, RecordsOfEveryFormatAreReadOrToldApart) {
       EXPECT_EQ(1000 + urlAt, record.slot(kStubAgentBaseUrlKey)->offset);
       EXPECT_EQ(kAgentBaseUrlSlotBytes, record.slot(kStubAgentBaseUrlKey)->bytes);
       EXPECT_EQ(kAgentKeySlotBytes, record.slot(kStubAgentKeyKey)->bytes);
+      if (const StubSlot* floor = record.slot(kStubAgentNotBeforeKey)) {
+        EXPECT_EQ(1000 + c.image.notes[1].description.find("agent-not-before=") + 17, floor->offset);
+        EXPECT_EQ(kAgentNotBeforeSlotBytes, floor->bytes);
+      }
     }
   }
 }
