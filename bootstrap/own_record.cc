@@ -28,6 +28,8 @@ constexpr Field kFields[] = {
     {kStubSignatureCheckKey, KV_RECORD_SIGNATURE_CHECK},
     {kStubAgentBaseUrlKey, KV_AGENT_BASE_URL},
     {kStubAgentKeyKey, KV_RECORD_AGENT_KEY},
+    {kStubPackageLengthKey, ""},
+    {kStubUnpackedSizeKey, ""},
 };
 
 constexpr size_t textLength(const char* text) {

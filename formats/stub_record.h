@@ -39,12 +39,21 @@ inline constexpr char kStubAgentBaseUrlKey[] = "agent-base-url";
 /// Slot: the second line of the vendor's minisign.pub, or kNoAgentKey.
 inline constexpr char kStubAgentKeyKey[] = "agent-key";
 inline constexpr char kNoAgentKey[] = "none";
+/// Slot: the package's whole length in bytes, in decimal, which kv-pack
+/// writes once the package is complete: a file cut short or grown on its way
+/// to the user is told so before anything is unpacked. Empty in a stub.
+inline constexpr char kStubPackageLengthKey[] = "package-length";
+/// Slot: the bytes unzip writes when it unpacks the package's archive, in
+/// decimal, held against the free space before unzip starts. Empty in a stub.
+inline constexpr char kStubUnpackedSizeKey[] = "unpacked-size";
 /// Format 1's key id field.
 inline constexpr char kStubSigningKeyKey[] = "signing-key";
 
 /// Each slot's room, its terminating NUL included.
 inline constexpr size_t kAgentBaseUrlSlotBytes = 256;
 inline constexpr size_t kAgentKeySlotBytes = 64;
+/// Room for the decimal digits of any 64-bit count.
+inline constexpr size_t kSizeSlotBytes = 21;
 
 /// A field of format 2 with a fixed room that kv-pack fills for a package.
 struct RecordSlot {
@@ -56,6 +65,8 @@ struct RecordSlot {
 inline constexpr RecordSlot kRecordSlots[] = {
     {kStubAgentBaseUrlKey, kAgentBaseUrlSlotBytes},
     {kStubAgentKeyKey, kAgentKeySlotBytes},
+    {kStubPackageLengthKey, kSizeSlotBytes},
+    {kStubUnpackedSizeKey, kSizeSlotBytes},
 };
 
 /// The room of the slot named key; 0 when key names no slot.

@@ -71,6 +71,10 @@ bool readFields(const ElfNote& note, StubRecord* record) {
       check = true;
     } else if (field.name == kStubPlatformKey) {
       record->platform = field.value;
+    } else if (field.name == kStubPackageLengthKey && room != 0) {
+      record->packageLength = field.value;
+    } else if (field.name == kStubUnpackedSizeKey && room != 0) {
+      record->unpackedSize = field.value;
     }
   }
   if (note.type == kStubRecordFormatWithoutSlots) {
