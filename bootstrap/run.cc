@@ -7,6 +7,7 @@
 #include "agent/provision.h"
 #include "bootstrap/launch.h"
 #include "bootstrap/own_record.h"
+#include "bootstrap/package_size.h"
 #include "bootstrap/payload.h"
 #include "bootstrap/temp_install_dir.h"
 #include "formats/stub_record.h"
@@ -38,20 +39,36 @@ bool runSteps(const std::string& payloadDir, CommandInput unzipInput, const Agen
   return true;
 }
 
+// Where the work directory goes when /tmp cannot take it: beside the package.
+std::string packageDir() {
+  const std::string dir = executableDir();
+  return dir.empty() ? "/" : dir;
+}
+
 }  // namespace
 
 int BootstrapRun(int argc, char** argv, ReportFn report) {
-  // What kv-pack set for this package, read once; a damaged record stops the
-  // run before anything is made.
+  // What kv-pack set for this package, read once; a damaged record, or a
+  // file cut short or grown on its way here, stops the run before anything
+  // is made.
   AgentConfig config;
+  PackageSizes sizes;
   if (!settleAgentConfig({ownRecordSlot(kStubAgentBaseUrlKey), ownRecordSlot(kStubAgentKeyKey),
                           getenv(kAgentUrlVariable), getenv("HOME")},
-                         report, &config))
+                         report, &config) ||
+      !readPackageSizes(&sizes, report) || !packageIsWhole(sizes, report))
     return -1;
-  TempInstallDir workDir;
-  std::string payloadDir = workDir.path();
+
+  // The unit-test mode unpacks beside the package itself, and leaves it there.
   const bool unitTestMode = getenv(kUnitTestModeVariable) != nullptr;
-  if (payloadDir.empty() || unitTestMode) payloadDir = executableDir();
+  TempInstallDir workDir(unitTestMode ? std::string() : packageDir());
+  if (!unitTestMode && workDir.path().empty()) {
+    report(workDir.whyNone(), true);
+    return -1;
+  }
+  const std::string payloadDir = unitTestMode ? executableDir() : workDir.path();
+  if (!roomToUnpack(payloadDir, sizes, unitTestMode ? payloadDir : workDir.parent(), report))
+    return -1;
 
   // Only the unit-test mode, which unpacks beside files already there, lets
   // unzip ask the user whether to replace them.
