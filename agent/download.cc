@@ -18,6 +18,7 @@
 #include "formats/arch.h"
 #include "os/interrupt.h"
 #include "os/paths.h"
+#include "os/progress_line.h"
 #include "os/stream_handles.h"
 
 namespace {
@@ -223,7 +224,13 @@ bool downloadArchive(const Transfer& transfer, FileHandle dest) {
   if (code != CURLE_OK) return requestFailed(transfer, code);
   // With a HEADERDATA but no header function, libcurl would write the headers into the archive.
   lib.easy_setopt(curl, CURLOPT_HEADERDATA, static_cast<void*>(nullptr));
+  // The archive's download alone shows progress: the requests after it on
+  // the handle (its signature) must not reach the line once it is gone.
+  ProgressLine progress("Downloading the TVE Installer");
+  showTransferProgress(lib, curl, &progress);
   code = lib.easy_perform(curl);
+  showTransferProgress(lib, curl, nullptr);
+  progress.clear();
   if (code != CURLE_OK) return transferFailed(transfer, code);
   if (fclose(dest.release()) != 0) {
     transfer.report(downloadFailure(transfer.url, strerror(errno)), true);

@@ -4,8 +4,30 @@
 
 #include "os/executable_path.h"
 #include "os/paths.h"
+#include "os/progress_line.h"
 #include "os/report.h"
 #include "os/shell.h"
+
+namespace {
+
+// How much unzip has written into its fresh directory so far, against what
+// kv-pack recorded.
+class UnpackProgress : public CommandWatch {
+ public:
+  UnpackProgress(const std::string& dir, uint64_t total) : dir_(dir), total_(total) {}
+  bool shown() const { return line_.shown(); }
+  void tick() override {
+    if (line_.due()) line_.update(bytesInTree(dir_), total_);
+  }
+  void hide() override { line_.clear(); }
+
+ private:
+  ProgressLine line_{"Unpacking the installer"};
+  const std::string& dir_;
+  uint64_t total_;
+};
+
+}  // namespace
 
 std::string payloadExtractCommand(const std::string& package, const std::string& destDir) {
   return "unzip -qq " + quoteIfNeeded(package) + " -d " + quoteIfNeeded(destDir);
@@ -20,10 +42,12 @@ std::string packageNameForUnzip(const std::string& package, int pid) {
   return "/proc/" + std::to_string(pid) + "/exe";
 }
 
-int extractPayload(const std::string& destDir, CommandInput input, ReportFn report) {
+int extractPayload(const std::string& destDir, const PayloadUnpack& how, ReportFn report) {
   const std::string package = packageNameForUnzip(executablePath(), getpid());
+  UnpackProgress progress(destDir, how.expectedBytes);
+  CommandWatch* watch = how.showProgress && progress.shown() ? &progress : nullptr;
   ChildOutcome unzip = ChildOutcome::fromWaitStatus(
-      runShellCommandOnOwnLines(payloadExtractCommand(package, destDir), input));
+      runShellCommandOnOwnLines(payloadExtractCommand(package, destDir), how.input, watch));
   // The shell's "not found" alone does not tell a user what to install.
   if (unzip.exitedWith(127))
     report("This installer needs the unzip command: install your distribution's \"unzip\" package "

@@ -20,9 +20,9 @@ const char kUnitTestModeVariable[] = "__KV_BOOTSTRAP_INSTALLER_UNITTEST__";
 
 // Runs every step but the clean-up; true on success. An interrupt that
 // arrived during a step stops the run before the next one starts.
-bool runSteps(const std::string& payloadDir, CommandInput unzipInput, const AgentConfig& config,
+bool runSteps(const std::string& payloadDir, const PayloadUnpack& unpack, const AgentConfig& config,
               int argc, char** argv, ReportFn report) {
-  int code = extractPayload(payloadDir, unzipInput, report);
+  int code = extractPayload(payloadDir, unpack, report);
   if (pendingInterrupt()) return false;
   if (code != 0) {
     report(internalErrorMessage(code), true);
@@ -70,9 +70,12 @@ int BootstrapRun(int argc, char** argv, ReportFn report) {
   if (!roomToUnpack(payloadDir, sizes, unitTestMode ? payloadDir : workDir.parent(), report))
     return -1;
 
+  PayloadUnpack unpack;
   // Only the unit-test mode, which unpacks beside files already there, lets
-  // unzip ask the user whether to replace them.
-  const CommandInput unzipInput = unitTestMode ? CommandInput::kInherited : CommandInput::kNone;
-  bool succeeded = runSteps(payloadDir, unzipInput, config, argc, argv, report);
+  // unzip ask the user whether to replace them; those files are no progress.
+  unpack.input = unitTestMode ? CommandInput::kInherited : CommandInput::kNone;
+  unpack.showProgress = !unitTestMode;
+  unpack.expectedBytes = sizes.unpacked.value_or(0);
+  bool succeeded = runSteps(payloadDir, unpack, config, argc, argv, report);
   return succeeded ? 0 : -1;
 }

@@ -1,5 +1,7 @@
 #include "os/shell.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -93,4 +95,45 @@ TEST(RunShellCommand, LineBeyondTheKernelLimitNeverStarts) {
       unlink((tmp / "ran").c_str());
     }
   }
+}
+
+namespace {
+
+// Notes what it is told; its first tick lets the command go on, through a fifo.
+class RecordingWatch : public CommandWatch {
+ public:
+  explicit RecordingWatch(const std::string& fifo) : fifo_(fifo) {}
+  void tick() override {
+    events += 't';
+    if (released_) return;
+    // Only once the command waits at the fifo's other end.
+    const int fd = open(fifo_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return;
+    released_ = write(fd, "\n", 1) == 1;
+    close(fd);
+  }
+  void hide() override { events += 'h'; }
+  std::string events;
+
+ private:
+  std::string fifo_;
+  bool released_ = false;
+};
+
+}  // namespace
+
+// A watched command's output passes exactly as an unwatched one's; the watch
+// is ticked while the command waits, and has hidden itself at the end.
+TEST(RunShellCommandOnOwnLines, WatchIsTickedWhileTheCommandRunsAndHidesAtTheEnd) {
+  ScopedTempDir tmp;
+  const std::string fifo = tmp / "go";
+  ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+  RecordingWatch watch(fifo);
+  testing::internal::CaptureStderr();
+  const int status = runShellCommandOnOwnLines(
+      "printf 'one\\n' >&2; read x < " + fifo + "; printf 'two' >&2", CommandInput::kNone, &watch);
+  EXPECT_EQ("one\ntwo\n", testing::internal::GetCapturedStderr());
+  EXPECT_TRUE(ChildOutcome::fromWaitStatus(status).exitedWith(0));
+  EXPECT_NE(std::string::npos, watch.events.find('t')) << watch.events;
+  EXPECT_EQ('h', watch.events.back()) << watch.events;
 }

@@ -6,13 +6,14 @@ test can change the answers between two requests. The file maps "METHOD PATH"
 or just "PATH" (any method) to an answer:
 
     {"status": 301, "headers": [["Location", "/b"], ["etag", "\"x\""]],
-     "body": "...", "stall": "" | "before-answer" | "mid-body"}
+     "body": "...", "stall": "" | "before-answer" | "mid-body" | "pause-mid-body"}
 
 Header names and values are sent exactly as written, followed by
 Content-Length (unless the answer names one) and "Connection: close".
 "before-answer" reads the request and never answers; "mid-body" sends the
-headers and half the body, then nothing more. Texts are Latin-1, so every
-byte value survives the trip through JSON.
+headers and half the body, then nothing more; "pause-mid-body" sends the headers
+and half the body, and the rest once the route's answer has another stall.
+Texts are Latin-1, so every byte value survives the trip through JSON.
 
 Every request is appended to the log file as "METHOD TARGET STATUS" before its
 answer goes out. Once listening, the chosen port is written to the port file.
@@ -25,6 +26,7 @@ import json
 import os
 import socketserver
 import threading
+import time
 
 NOT_FOUND = {"status": 404, "headers": [], "body": "no route\n", "stall": ""}
 
@@ -86,10 +88,16 @@ class RequestHandler(socketserver.StreamRequestHandler):
         self.wfile.write(head.encode("latin-1"))
         if method == "HEAD":
             return
-        if stall == "mid-body":
+        if stall in ("mid-body", "pause-mid-body"):
             self.wfile.write(body[: len(body) // 2])
             self.wfile.flush()
-            self.server.never.wait()
+            if stall == "mid-body":
+                self.server.never.wait()
+                return
+            # The test changes the route once it has seen what it waits for.
+            while self.server.answer_for(method, target).get("stall", "") == stall:
+                time.sleep(0.02)
+            self.wfile.write(body[len(body) // 2 :])
             return
         self.wfile.write(body)
 

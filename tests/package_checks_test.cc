@@ -1,12 +1,17 @@
 // Whole runs as they go in the field: a /tmp that cannot take the work
 // directory, a download cut short or grown, a disk too small for the
-// package.
+// package, and progress on a terminal, but never in a log.
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,12 +19,16 @@
 
 #include "formats/stub_record.h"
 #include "os/byte_count.h"
+#include "os/progress_line.h"
 #include "os/report.h"
 #include "tests/run_helpers.h"
+#include "tests/script_server.h"
 #include "tests/server_process.h"
 #include "tests/test_util.h"
 
 namespace {
+
+const char kAgentSays[] = "agent output\n";
 
 // argv that runs `package` after the shell text `mounts`, in a mount
 // namespace of its own (tools/private-mounts.sh).
@@ -62,12 +71,29 @@ class FieldRunTest : public testing::Test {
   }
   std::string record() const { return tmp_ / "record"; }
 
-  // A fake unzip first on PATH that notes that it ran and runs the real one.
-  std::string unzipThatNotes() {
+  // A fake unzip first on PATH that notes that it ran and runs the real one;
+  // given the bytes the real one will write, it first writes half as many
+  // into its destination and waits until the test lets it go on.
+  std::string unzipThatWaits(uint64_t expected = 0) {
     mkdir((tmp_ / "bin").c_str(), 0755);
-    writeFile(tmp_ / "bin/unzip",
-              "touch " + (tmp_ / "unzip-ran") + "\nexec /usr/bin/unzip \"$@\"\n", 0755);
+    std::string script = "touch " + (tmp_ / "unzip-ran") + "\n";
+    if (expected != 0) {
+      mkfifo((tmp_ / "go").c_str(), 0600);
+      // Not for the agent's unpack, which overwrites (-o).
+      script += "eval \"dest=\\${$#}\"\nif [ \"$2\" != -o ]; then\nhead -c " +
+                std::to_string(expected / 2) + " /dev/zero > \"$dest/part\"\nread go < " +
+                (tmp_ / "go") + "\nrm \"$dest/part\"\nfi\n";
+    }
+    writeFile(tmp_ / "bin/unzip", script + "exec /usr/bin/unzip \"$@\"\n", 0755);
     return tmp_ / "bin:/usr/bin:/bin";
+  }
+
+  // Lets the waiting unzip go on, once it waits.
+  void letUnzipGoOn() {
+    const int fd = open((tmp_ / "go").c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(1, write(fd, "\n", 1));
+    close(fd);
   }
 
   ScopedTempDir tmp_;
@@ -76,6 +102,7 @@ class FieldRunTest : public testing::Test {
 
 using FallbackWorkDirTest = FieldRunTest;
 using PackageSizeTest = FieldRunTest;
+using ProgressTest = FieldRunTest;
 
 // When /tmp cannot take the work directory, each run unpacks into a fresh
 // directory of its own beside the package, runs its own agent with its own
@@ -214,7 +241,7 @@ TEST_F(PackageSizeTest, FileOfAnotherLengthStopsBeforeAnythingIsUnpacked) {
        damaged + "recorded unpacked size" + askAgain},
   };
   Command command;
-  command.setEnv["PATH"] = unzipThatNotes();
+  command.setEnv["PATH"] = unzipThatWaits();
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
     unlink(record().c_str());
@@ -260,7 +287,7 @@ TEST_F(PackageSizeTest, TooLittleRoomStopsBeforeUnzipStarts) {
        small + "/setup.run", small, 1 << 20},
   };
   Command command;
-  command.setEnv["PATH"] = unzipThatNotes();
+  command.setEnv["PATH"] = unzipThatWaits();
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
     unlink(record().c_str());
@@ -285,6 +312,210 @@ TEST_F(PackageSizeTest, TooLittleRoomStopsBeforeUnzipStarts) {
     const uint64_t free = std::stoull(freeText);
     EXPECT_LE(free, row.mostFree);
     EXPECT_EQ(std::to_string(free) + " bytes (" + bytesForHumans(free) + ")", freeText);
+  }
+}
+
+// A pseudo-terminal whose far end a run gets as its standard error. What the
+// run writes there is read back as written: no line ends are translated.
+class Terminal {
+ public:
+  explicit Terminal(unsigned short columns) : master_(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC)) {
+    struct termios modes = {};
+    struct winsize size = {};
+    size.ws_row = 24;
+    size.ws_col = columns;
+    const char* name = master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0 ? ptsname(master_) : nullptr;
+    if (name == nullptr || tcgetattr(master_, &modes) != 0) {
+      ADD_FAILURE() << "no pseudo-terminal";
+      return;
+    }
+    farEnd_ = name;
+    modes.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    EXPECT_EQ(0, tcsetattr(master_, TCSANOW, &modes));
+    EXPECT_EQ(0, ioctl(master_, TIOCSWINSZ, &size));
+  }
+  ~Terminal() {
+    if (master_ >= 0) close(master_);
+  }
+  Terminal(const Terminal&) = delete;
+  Terminal& operator=(const Terminal&) = delete;
+
+  const std::string& farEnd() const { return farEnd_; }
+
+  /// Reads until `text` has come after what was read before; false when the
+  /// far end closed or 30 s passed first.
+  bool readUntil(const std::string& text) {
+    const size_t from = output.size();
+    for (int round = 0; round < 3000; ++round) {
+      if (output.find(text, from) != std::string::npos) return true;
+      if (!readSome(10)) return output.find(text, from) != std::string::npos;
+    }
+    return false;
+  }
+  /// Reads until the screen is blank again; false when the far end closed
+  /// or 30 s passed first.
+  bool readUntilBlank() {
+    for (int round = 0; round < 3000; ++round) {
+      if (screen() == std::vector<std::string>{""}) return true;
+      if (!readSome(10)) break;
+    }
+    return screen() == std::vector<std::string>{""};
+  }
+  /// Reads until every writer has closed the far end.
+  void readToEnd() {
+    for (int round = 0; round < 3000 && readSome(10);) ++round;
+  }
+
+  /// The screen the output leaves, a line each, blanks at line ends dropped:
+  /// a carriage return goes back to the line's start, a line feed to the next.
+  std::vector<std::string> screen() const {
+    std::vector<std::string> lines(1);
+    size_t column = 0;
+    for (char c : output) {
+      if (c == '\r') {
+        column = 0;
+      } else if (c == '\n') {
+        lines.emplace_back();
+        column = 0;
+      } else {
+        std::string& line = lines.back();
+        if (line.size() <= column) line.resize(column + 1, ' ');
+        line[column++] = c;
+      }
+    }
+    for (std::string& line : lines) line.erase(line.find_last_not_of(' ') + 1);
+    return lines;
+  }
+
+  std::string output;
+
+ private:
+  // False once the far end is closed for good.
+  bool readSome(int timeoutMs) {
+    struct pollfd ready = {master_, POLLIN, 0};
+    if (poll(&ready, 1, timeoutMs) <= 0) return ready.revents == 0;
+    char buffer[4096];
+    const ssize_t got = read(master_, buffer, sizeof buffer);
+    if (got <= 0) return false;
+    output.append(buffer, static_cast<size_t>(got));
+    return true;
+  }
+
+  int master_;
+  std::string farEnd_;
+};
+
+// Each drawing of a progress line: the text after each carriage return that
+// starts with the label.
+std::vector<std::string> drawings(const std::string& output, const std::string& label) {
+  std::vector<std::string> found;
+  for (size_t at = output.find('\r' + label); at != std::string::npos;
+       at = output.find('\r' + label, at + 1))
+    found.push_back(output.substr(at + 1, output.find_first_of("\r\n", at + 1) - at - 1));
+  return found;
+}
+
+// How a run's standard error is set up, and what is done to it while its
+// progress shows.
+struct ProgressRow {
+  const char* what;
+  bool terminal;
+  std::string term;  ///< "": TERM unset
+  unsigned short columns = 80;
+  bool interrupted = false;  ///< SIGTERM to the bootstrap alone once the line shows
+};
+
+const ProgressRow kProgressRows[] = {
+    {"on a terminal", true, "xterm"},
+    {"on a terminal of 30 columns", true, "xterm-256color", 30},
+    {"on a terminal without TERM", true, ""},
+    {"on a terminal that cannot move the cursor", true, "dumb"},
+    {"into a file", false, "xterm"},
+    {"on a terminal, interrupted", true, "xterm", 80, true},
+};
+
+// What a row's run printed and how it ended: `shows` is the line it is
+// expected to show, `goOn` lets the step go on.
+void runWithProgress(const ProgressRow& row, Command command, const std::string& shows,
+                     const std::function<void()>& goOn, const std::string& dir) {
+  Terminal terminal(row.columns);
+  if (!row.term.empty()) command.setEnv["TERM"] = row.term;
+  const bool expectLine = row.terminal && row.term != "dumb";
+  const auto started = std::chrono::steady_clock::now();
+  const int pid = startProcess(command, "", row.terminal ? terminal.farEnd() : dir + "/err");
+  if (expectLine) {
+    EXPECT_TRUE(terminal.readUntil('\r' + shows.substr(0, row.columns - 1u))) << terminal.output;
+    if (row.interrupted) {
+      kill(pid, SIGTERM);
+      // Taken away at once, before the step itself ends.
+      EXPECT_TRUE(terminal.readUntilBlank()) << terminal.output;
+    }
+  }
+  goOn();
+  if (row.terminal) terminal.readToEnd();
+  const ProcessResult result = waitProcess(pid);
+  const auto tookMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now() - started).count();
+  const std::string output = row.terminal ? terminal.output : readFile(dir + "/err");
+  if (row.interrupted) {
+    EXPECT_EQ(SIGTERM, result.termSignal);
+    EXPECT_EQ(std::vector<std::string>{""}, terminal.screen()) << "the line is taken away";
+    return;
+  }
+  EXPECT_EQ(0, result.exitCode) << output;
+  if (!expectLine) {
+    EXPECT_EQ(kAgentSays, output) << "not one byte more";
+    return;
+  }
+  // The agent's output starts on a clean line, as if no line had been there.
+  EXPECT_EQ((std::vector<std::string>{"agent output", ""}), terminal.screen()) << output;
+  const std::string label = shows.substr(0, shows.find(':'));
+  const std::vector<std::string> drawn = drawings(output, label);
+  EXPECT_LE(drawn.size(), static_cast<size_t>(tookMs / kProgressIntervalMs + 1))
+      << "a few drawings a second at most, in " << tookMs << " ms";
+  for (const std::string& line : drawn) EXPECT_LT(line.size(), row.columns) << line;
+}
+
+// The unpack shows how much unzip has written of what kv-pack recorded,
+// while the bootstrap waits for it.
+TEST_F(ProgressTest, UnpackShowsOnATerminalOnly) {
+  makeAgentZip(tmp_ / "agent.zip", std::string("printf '") + kAgentSays + "' >&2\n");
+  makePackage({tmp_ / "setup.run", {{"data.bin", std::string(300000, 'd')}}, tmp_ / "agent.zip", ""});
+  const uint64_t total = unpackedBytes(tmp_ / "setup.run");
+  const std::string path = unzipThatWaits(total);
+  for (const ProgressRow& row : kProgressRows) {
+    SCOPED_TRACE(row.what);
+    Command command = packageRun({tmp_ / "setup.run"}, tmp_.path());
+    command.setEnv["PATH"] = path;
+    runWithProgress(row, command, progressText("Unpacking the installer", total / 2, total),
+                    [this] { letUnzipGoOn(); }, tmp_.path());
+  }
+}
+
+// The agent's download shows what libcurl has received of what the server
+// announced.
+TEST_F(ProgressTest, DownloadShowsOnATerminalOnly) {
+  ScriptServer server;
+  ASSERT_TRUE(server.started());
+  makeAgentZip(tmp_ / "agent.zip", std::string("printf '") + kAgentSays + "' >&2\n");
+  const std::string agent = readFile(tmp_ / "agent.zip");
+  makePackage({tmp_ / "setup.run", {{"a.txt", "a\n"}}, "", "", "", server.url("")});
+  for (const ProgressRow& row : kProgressRows) {
+    SCOPED_TRACE(row.what);
+    // A new tag each time: every run downloads.
+    const std::string tag = "\"" + std::string(row.what) + "\"";
+    server.setRoute("HEAD", "/agent", answer(200, {{"ETag", tag}}));
+    server.setRoute("GET", "/agent", answer(200, {{"ETag", tag}}, agent, ScriptedResponse::kPauseMidBody));
+    Command command = packageRun({tmp_ / "setup.run"}, tmp_ / "home");
+    command.setEnv["KV_INTERNAL_INSTALL_AGENT_URL"] = server.url("/agent");
+    runWithProgress(
+        row, command, progressText("Downloading the TVE Installer", agent.size() / 2, agent.size()),
+        [&] {
+          EXPECT_TRUE(waitUntil([&] { return server.countRequests("GET") > 0; }, 30000));
+          server.setRoute("GET", "/agent", answer(200, {{"ETag", tag}}, agent));
+        },
+        tmp_.path());
+    server.clearRequests();
   }
 }
 

@@ -39,6 +39,8 @@ const char* stallName(ScriptedResponse::Stall stall) {
       return "before-answer";
     case ScriptedResponse::kStallMidBody:
       return "mid-body";
+    case ScriptedResponse::kPauseMidBody:
+      return "pause-mid-body";
     case ScriptedResponse::kNoStall:
       break;
   }

@@ -14,6 +14,9 @@ struct ScriptedResponse {
     kNoStall,
     kStallBeforeAnswer,  ///< reads the request and never answers
     kStallMidBody,       ///< sends the headers and half the body, then nothing more
+    /// Sends the headers and half the body, and the rest once the route is
+    /// set again without this pause.
+    kPauseMidBody,
   };
 
   int status = 200;
