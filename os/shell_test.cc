@@ -123,17 +123,34 @@ class RecordingWatch : public CommandWatch {
 }  // namespace
 
 // A watched command's output passes exactly as an unwatched one's; the watch
-// is ticked while the command waits, and has hidden itself at the end.
-TEST(RunShellCommandOnOwnLines, WatchIsTickedWhileTheCommandRunsAndHidesAtTheEnd) {
+// is ticked while the command waits, never while a line of its is open (a
+// question it asks: there the command is given a second to be let go on),
+// and has hidden itself at the end.
+TEST(RunShellCommandOnOwnLines, WatchIsTickedBetweenTheCommandsLinesAndHidesAtTheEnd) {
   ScopedTempDir tmp;
   const std::string fifo = tmp / "go";
   ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
-  RecordingWatch watch(fifo);
-  testing::internal::CaptureStderr();
-  const int status = runShellCommandOnOwnLines(
-      "printf 'one\\n' >&2; read x < " + fifo + "; printf 'two' >&2", CommandInput::kNone, &watch);
-  EXPECT_EQ("one\ntwo\n", testing::internal::GetCapturedStderr());
-  EXPECT_TRUE(ChildOutcome::fromWaitStatus(status).exitedWith(0));
-  EXPECT_NE(std::string::npos, watch.events.find('t')) << watch.events;
-  EXPECT_EQ('h', watch.events.back()) << watch.events;
+  struct {
+    const char* what;
+    std::string command, err;
+    bool ticked;  ///< between the first output and the next
+  } rows[] = {
+      {"between lines", "printf 'one\\n' >&2; read x < " + fifo + "; printf 'two' >&2", "one\ntwo\n", true},
+      {"while a line is open",
+       "printf 'ask? ' >&2; timeout 1 sh -c 'read x < " + fifo + "'; printf '\\n' >&2", "ask? \n", false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    RecordingWatch watch(fifo);
+    testing::internal::CaptureStderr();
+    const int status = runShellCommandOnOwnLines(row.command, CommandInput::kNone, &watch);
+    EXPECT_EQ(row.err, testing::internal::GetCapturedStderr());
+    EXPECT_TRUE(ChildOutcome::fromWaitStatus(status).exitedWith(0));
+    ASSERT_FALSE(watch.events.empty());
+    EXPECT_EQ('h', watch.events.back()) << watch.events;
+    // From the hiding before the first output to the one before the next.
+    const size_t first = watch.events.find('h');
+    const std::string betweenOutputs = watch.events.substr(first, watch.events.find('h', first + 1) - first);
+    EXPECT_EQ(row.ticked, betweenOutputs.find('t') != std::string::npos) << watch.events;
+  }
 }
