@@ -7,6 +7,7 @@
 #include "formats/size_slot.h"
 #include "formats/stub_record.h"
 #include "os/byte_count.h"
+#include "os/executable_path.h"
 
 namespace {
 
@@ -53,8 +54,9 @@ bool readPackageSizes(PackageSizes* sizes, ReportFn report) {
 
 bool packageIsWhole(const PackageSizes& sizes, ReportFn report) {
   struct stat own;
-  // The running file itself, whatever its name: unzip opens the same one.
-  if (!sizes.length || stat("/proc/self/exe", &own) != 0) return true;
+  // By the path unzip is given: under qemu-user, /proc/self/exe itself is
+  // the emulator, and only the link's target names the package.
+  if (!sizes.length || stat(executablePath().c_str(), &own) != 0) return true;
   const auto actual = static_cast<uint64_t>(own.st_size);
   if (actual == *sizes.length) return true;
   std::string message = "This installer is incomplete or damaged: its file has ";
