@@ -12,19 +12,16 @@ namespace {
 
 // How much unzip has written into its fresh directory so far, against what
 // kv-pack recorded.
-class UnpackProgress : public CommandWatch {
- public:
-  UnpackProgress(const std::string& dir, uint64_t total) : dir_(dir), total_(total) {}
-  bool shown() const { return line_.shown(); }
-  void tick() override {
-    if (line_.due()) line_.update(bytesInTree(dir_), total_);
-  }
-  void hide() override { line_.clear(); }
+struct UnpackProgress {
+  ProgressLine line;
+  const std::string& dir;
+  uint64_t total;
 
- private:
-  ProgressLine line_{"Unpacking the installer"};
-  const std::string& dir_;
-  uint64_t total_;
+  static void tick(void* context) {
+    auto* progress = static_cast<UnpackProgress*>(context);
+    if (progress->line.due()) progress->line.update(bytesInTree(progress->dir), progress->total);
+  }
+  static void hide(void* context) { static_cast<UnpackProgress*>(context)->line.clear(); }
 };
 
 }  // namespace
@@ -44,10 +41,11 @@ std::string packageNameForUnzip(const std::string& package, int pid) {
 
 int extractPayload(const std::string& destDir, const PayloadUnpack& how, ReportFn report) {
   const std::string package = packageNameForUnzip(executablePath(), getpid());
-  UnpackProgress progress(destDir, how.expectedBytes);
-  CommandWatch* watch = how.showProgress && progress.shown() ? &progress : nullptr;
-  ChildOutcome unzip = ChildOutcome::fromWaitStatus(
-      runShellCommandOnOwnLines(payloadExtractCommand(package, destDir), how.input, watch));
+  UnpackProgress progress{ProgressLine("Unpacking the installer"), destDir, how.expectedBytes};
+  const CommandWatch watch{UnpackProgress::tick, UnpackProgress::hide, &progress};
+  const bool watched = how.showProgress && progress.line.shown();
+  ChildOutcome unzip = ChildOutcome::fromWaitStatus(runShellCommandOnOwnLines(
+      payloadExtractCommand(package, destDir), how.input, watched ? &watch : nullptr));
   // The shell's "not found" alone does not tell a user what to install.
   if (unzip.exitedWith(127))
     report("This installer needs the unzip command: install your distribution's \"unzip\" package "

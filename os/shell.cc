@@ -95,7 +95,7 @@ bool relayToStderr(int fd) {
 // The same, ticking the watch between the command's lines. It sleeps in
 // ppoll() with the interrupts let in only there, so that one arriving
 // between the check and the sleep still ends the watching at once.
-bool relayWatched(int fd, CommandWatch& watch) {
+bool relayWatched(int fd, const CommandWatch& watch) {
   const InterruptsHeld held;
   Relay relay;
   bool watching = true;
@@ -103,7 +103,7 @@ bool relayWatched(int fd, CommandWatch& watch) {
   for (;;) {
     if (watching && pendingInterrupt() != 0) {
       watching = false;
-      watch.hide();
+      watch.hide(watch.context);
     }
     const int64_t waitMs = tickMs > monotonicMs() ? tickMs - monotonicMs() : 0;
     struct timespec wait = {static_cast<time_t>(waitMs / 1000), static_cast<long>(waitMs % 1000) * 1000000};
@@ -111,15 +111,15 @@ bool relayWatched(int fd, CommandWatch& watch) {
     const int ready = ppoll(&input, 1, watching ? &wait : nullptr, held.waitMask());
     if (ready == 0) {
       // An open line may be a question the command asks: it stays as it is.
-      if (!relay.lineOpen) watch.tick();
+      if (!relay.lineOpen) watch.tick(watch.context);
       tickMs = monotonicMs() + kCommandWatchIntervalMs;
       continue;
     }
     if (ready < 0 && errno == EINTR) continue;
-    watch.hide();
+    watch.hide(watch.context);
     if (!relayBlock(fd, &relay)) break;
   }
-  watch.hide();
+  watch.hide(watch.context);
   return relay.lineOpen;
 }
 
@@ -137,7 +137,7 @@ int runShellCommand(const std::string& command) {
 }
 
 int runShellCommandOnOwnLines(const std::string& command, CommandInput input,
-                              CommandWatch* watch) {
+                              const CommandWatch* watch) {
   if (!reachesTheShell(command)) return -1;
   int pipeFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0) return -1;

@@ -26,17 +26,14 @@ int runShellCommand(const std::string& command);
 enum class CommandInput { kInherited, kNone };
 
 /// What a caller shows while a command runs (a progress line), told when to
-/// show it and when to take it away.
-class CommandWatch {
- public:
+/// show it and when to take it away; each function is given `context`.
+struct CommandWatch {
   /// The command still runs and no line of its output is open.
-  virtual void tick() = 0;
+  void (*tick)(void* context);
   /// The command's output comes, it ended, or an interrupt arrived: take away
-  /// what tick() showed.
-  virtual void hide() = 0;
-
- protected:
-  ~CommandWatch() = default;
+  /// what tick showed.
+  void (*hide)(void* context);
+  void* context;
 };
 
 /// How often a CommandWatch is ticked while its command runs.
@@ -51,6 +48,6 @@ inline constexpr int kCommandWatchIntervalMs = 100;
 /// has hidden what it showed when this returns. -1 also when a step of
 /// setting up its input and output fails: it is then not run.
 int runShellCommandOnOwnLines(const std::string& command, CommandInput input,
-                              CommandWatch* watch = nullptr);
+                              const CommandWatch* watch = nullptr);
 
 #endif  // KV_OS_SHELL_H_

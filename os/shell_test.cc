@@ -100,24 +100,22 @@ TEST(RunShellCommand, LineBeyondTheKernelLimitNeverStarts) {
 namespace {
 
 // Notes what it is told; its first tick lets the command go on, through a fifo.
-class RecordingWatch : public CommandWatch {
- public:
-  explicit RecordingWatch(const std::string& fifo) : fifo_(fifo) {}
-  void tick() override {
-    events += 't';
-    if (released_) return;
+struct RecordingWatch {
+  std::string fifo;
+  std::string events;
+  bool released = false;
+
+  static void tick(void* context) {
+    auto* watch = static_cast<RecordingWatch*>(context);
+    watch->events += 't';
+    if (watch->released) return;
     // Only once the command waits at the fifo's other end.
-    const int fd = open(fifo_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = open(watch->fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return;
-    released_ = write(fd, "\n", 1) == 1;
+    watch->released = write(fd, "\n", 1) == 1;
     close(fd);
   }
-  void hide() override { events += 'h'; }
-  std::string events;
-
- private:
-  std::string fifo_;
-  bool released_ = false;
+  static void hide(void* context) { static_cast<RecordingWatch*>(context)->events += 'h'; }
 };
 
 }  // namespace
@@ -141,9 +139,10 @@ TEST(RunShellCommandOnOwnLines, WatchIsTickedBetweenTheCommandsLinesAndHidesAtTh
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
-    RecordingWatch watch(fifo);
+    RecordingWatch watch{fifo, "", false};
+    const CommandWatch hooks{RecordingWatch::tick, RecordingWatch::hide, &watch};
     testing::internal::CaptureStderr();
-    const int status = runShellCommandOnOwnLines(row.command, CommandInput::kNone, &watch);
+    const int status = runShellCommandOnOwnLines(row.command, CommandInput::kNone, &hooks);
     EXPECT_EQ(row.err, testing::internal::GetCapturedStderr());
     EXPECT_TRUE(ChildOutcome::fromWaitStatus(status).exitedWith(0));
     ASSERT_FALSE(watch.events.empty());
