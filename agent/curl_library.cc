@@ -57,14 +57,22 @@ bool load(CurlLibrary* curl, std::string* why) {
   return false;
 }
 
-int stopOnInterrupt(void* /*unused*/, curl_off_t /*dltotal*/, curl_off_t /*dlnow*/,
+// libcurl calls it many times a second while a transfer runs, with the
+// ProgressLine that showTransferProgress() set (or nullptr) and a total of 0
+// while the size is not known.
+int stopOnInterrupt(void* progress, curl_off_t dltotal, curl_off_t dlnow,
                     curl_off_t /*ultotal*/, curl_off_t /*ulnow*/) {
-  return pendingInterrupt() != 0 ? 1 : 0;
+  if (pendingInterrupt() != 0) return 1;
+  if (progress != nullptr && dlnow >= 0 && dltotal >= 0)
+    static_cast<ProgressLine*>(progress)->update(static_cast<uint64_t>(dlnow),
+                                                 static_cast<uint64_t>(dltotal));
+  return 0;
 }
 
-int stopOnInterruptBefore7_32(void* /*unused*/, double /*dltotal*/, double /*dlnow*/,
+int stopOnInterruptBefore7_32(void* progress, double dltotal, double dlnow,
                               double /*ultotal*/, double /*ulnow*/) {
-  return pendingInterrupt() != 0 ? 1 : 0;
+  return stopOnInterrupt(progress, static_cast<curl_off_t>(dltotal),
+                         static_cast<curl_off_t>(dlnow), 0, 0);
 }
 
 }  // namespace
@@ -92,4 +100,11 @@ CURLcode stopTransfersOnInterrupt(const CurlLibrary& lib, CURL* curl) {
   // progress meter on standard error.
   if (code == CURLE_OK) code = lib.easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
   return code;
+}
+
+CURLcode showTransferProgress(const CurlLibrary& lib, CURL* curl, ProgressLine* line) {
+  // The same option for both callbacks: CURLOPT_XFERINFODATA is
+  // CURLOPT_PROGRESSDATA under its later name.
+  void* data = line != nullptr && line->shown() ? line : nullptr;
+  return lib.easy_setopt(curl, CURLOPT_XFERINFODATA, data);
 }

@@ -5,6 +5,8 @@
 
 #include <curl/curl.h>
 
+#include "os/progress_line.h"
+
 /// The part of libcurl's easy interface a download uses, typed from libcurl's
 /// own prototypes. libcurl is loaded when the first download needs it, never
 /// at start: a package that carries its agent runs where no libcurl is
@@ -28,5 +30,10 @@ const CurlLibrary* loadCurlLibrary(std::string* why);
 /// Makes every transfer on the handle end as soon as an interrupt is pending
 /// (os/interrupt.h), on every libcurl from 7.29.0 on.
 CURLcode stopTransfersOnInterrupt(const CurlLibrary& lib, CURL* curl);
+
+/// Shows how far the transfers on the handle have come on `line`, through
+/// the callback that stopTransfersOnInterrupt() set; nullptr, or a line that
+/// is not shown: nowhere.
+CURLcode showTransferProgress(const CurlLibrary& lib, CURL* curl, ProgressLine* line);
 
 #endif  // KV_AGENT_CURL_LIBRARY_H_

@@ -17,6 +17,7 @@
 #include "formats/arch.h"
 #include "os/interrupt.h"
 #include "os/paths.h"
+#include "os/progress_line.h"
 #include "os/stream_handles.h"
 
 namespace {
@@ -276,7 +277,13 @@ bool downloadArchive(const Transfer& transfer, FileHandle dest, curl_off_t limit
   code = lib.easy_setopt(curl, CURLOPT_WRITEDATA, static_cast<void*>(&writer));
   if (code != CURLE_OK) return requestFailed(transfer, code);
   ResponseHeaders headers;
+  // The archive's download alone shows progress: the requests after it on
+  // the handle (its signature) must not reach the line once it is gone.
+  ProgressLine progress("Downloading the TVE Installer");
+  showTransferProgress(lib, curl, &progress);
   const RequestEnd end = performRequest(lib, curl, &headers, restartArchive, &writer);
+  showTransferProgress(lib, curl, nullptr);
+  progress.clear();
   if (end.code != CURLE_OK || end.status >= 400) discardArchive(dest.get());
   if (pendingInterrupt() != 0) return false;
   if (writer.tooLarge || end.code == CURLE_FILESIZE_EXCEEDED) {

@@ -9,8 +9,13 @@
 #   BENCH_RUNS        timed runs of each command in the large cases (default 7)
 #   BENCH_SMALL_RUNS  timed runs in the cached-agent case, a few ms each (default 31)
 #   TMPDIR            the scratch directory is made under it (default /var/tmp)
-#   BENCH_FIGURES     which figures to measure (default "1 2 3 4 5"; 1 and 4 need
-#                     the 1 GiB inputs and take most of the time)
+#   BENCH_FIGURES     which figures to measure (default "1 2 3 4 5 6"; 1, 4 and 6
+#                     need the 1 GiB inputs and take most of the time)
+#   BENCH_BASELINE_BOOTSTRAP
+#                     a bootstrap to hold figure 6's runs without a terminal to,
+#                     such as the shipped one of the last release or of main
+#                     (build/stub/kv-bootstrap of that tree); unset: those rows
+#                     are left out
 #   BENCH_TIMES_DIR   when set, every run's time (microseconds) and peak memory
 #                     (KiB) is copied there, one file per command
 #
@@ -35,7 +40,7 @@ small_runs="${BENCH_SMALL_RUNS:-31}"
 # The bootstrap vendors ship: built in the Debian 11 root when the build made one.
 bootstrap_bin="$build_dir/stub/kv-bootstrap"
 [ -x "$bootstrap_bin" ] || bootstrap_bin="$build_dir/kv-bootstrap"
-figures=" ${BENCH_FIGURES:-1 2 3 4 5} "
+figures=" ${BENCH_FIGURES:-1 2 3 4 5 6} "
 want() { case "$figures" in *" $1 "*) return 0 ;; *) return 1 ;; esac; }
 kvpack_bin="$build_dir/kv-pack"
 nginx_bin=/usr/sbin/nginx
@@ -58,7 +63,7 @@ fi
 
 missing=()
 have_package() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
-for package in makeself nginx-light time zip unzip curl binutils coreutils; do
+for package in makeself nginx-light time zip unzip curl binutils coreutils bsdutils; do
   have_package "$package" || missing+=("$package")
 done
 if [ "${#missing[@]}" -gt 0 ]; then
@@ -117,17 +122,27 @@ mkdir "$times" "$logs"
 # NAME_prepare, when there is one, runs first, untimed. So does a sync: the
 # gigabyte that the previous command wrote is then on disk, and its write-back
 # does not fall into whichever command happens to come next.
+#
+# The processor time (user and system) of everything the command ran goes to
+# $times/NAME.cpu: the shell's own count of the children it waited for, read
+# before and after, in this shell (a subshell would count its own).
 time_one() {
   local name="$1" log="$logs/$1.log" t0 t1
   if declare -F "${name}_prepare" >/dev/null; then "${name}_prepare"; fi
   sync
+  times >"$scratch/cpu.before"
   t0="$EPOCHREALTIME"
   if ! "$name" >/dev/null 2>"$log"; then
     cat "$log" >&2
     die "$name failed"
   fi
   t1="$EPOCHREALTIME"
+  times >"$scratch/cpu.after"
   echo "$((${t1/./} - ${t0/./}))" >>"$times/$name"
+  cat "$scratch/cpu.before" "$scratch/cpu.after" | awk '
+    function us(t,  p) { split(t, p, "m"); return (p[1] * 60 + substr(p[2], 1, length(p[2]) - 1)) * 1000000 }
+    NR == 2 { before = us($1) + us($2) }
+    NR == 4 { printf "%d\n", us($1) + us($2) - before }' >>"$times/$name.cpu"
 }
 
 # compare RUNS NAME...: a warm-up run of each, then RUNS rounds in turn.
@@ -139,7 +154,7 @@ compare() {
   say "timing ${names[*]}: warm-up, then $count rounds"
   for name in "${names[@]}"; do
     time_one "$name"
-    rm -f "$times/$name"
+    rm -f "$times/$name" "$times/$name.cpu" "$times/$name.own"
   done
   for ((round = 0; round < count; round++)); do
     for ((i = 0; i < n; i++)); do
@@ -153,6 +168,9 @@ median_of() {
     END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 median_us() { median_of "$times/$1"; }
+median_cpu_us() { median_of "$times/$1.cpu"; }
+# What the bootstrap itself had of the processor, as its agent read it (figure 6).
+median_own_us() { median_of "$times/$1.own"; }
 
 # --- Table -------------------------------------------------------------------
 
@@ -219,7 +237,7 @@ noop="$scratch/noop.sh"
 printf 'exit 0\n' >"$noop"
 chmod +x "$noop"
 
-if want 1 || want 4; then
+if want 1 || want 4 || want 6; then
   say "making the inputs: 1 GiB bundle, agents of 16 and 256 MiB"
   data="$scratch/data"                     # the 1 GiB bundle as a directory
   mkdir "$data"
@@ -312,7 +330,8 @@ say "nginx serves $docroot at $base_url"
 if want 5; then
 say "5: sizes of the stubs"
 stub_bytes="$(stat -c %s "$stub")"
-"$kvpack_bin" --bootstrap "$stub" --bundle "$scratch/small-bundle.zip" -o "$scratch/size.run"
+"$kvpack_bin" --bootstrap "$stub" --bundle "$scratch/small-bundle.zip" --agent-url "$base_url" \
+  -o "$scratch/size.run"
 first_header="$(zipinfo -v "$scratch/size.run" | awk '/offset of local header from start of archive/ { print $NF; exit }')"
 [ "$first_header" = "$stub_bytes" ] ||
   die "kv-pack put $first_header bytes before the archive, the stripped bootstrap has $stub_bytes"
@@ -337,8 +356,11 @@ fi
 # 2. Cached agent current: one HEAD request
 # ============================================================================
 
-pkg_small="$scratch/small.run"             # no agent inside: it comes from the cache
-"$kvpack_bin" --bootstrap "$stub" --bundle "$scratch/small-bundle.zip" -o "$pkg_small"
+# No agent inside: it comes from the cache, kept current with our nginx (kv-pack
+# refuses the build's placeholder URL for a package without an agent).
+pkg_small="$scratch/small.run"
+"$kvpack_bin" --bootstrap "$stub" --bundle "$scratch/small-bundle.zip" --agent-url "$base_url" \
+  -o "$pkg_small"
 if want 2; then
 say "2: run with a current cached agent"
 home2="$scratch/home-cached"
@@ -477,7 +499,9 @@ clear_out() { rm -rf "$work"; rm -f "$out"/*; }
 
 # a) the bundle as a directory: kv-pack zips it (stored), then stores that zip.
 pack_dir_prepare() { clear_out; }
-pack_dir() { "$kvpack_bin" --bootstrap "$stub" --bundle "$data" --level 0 -o "$out/kv.run"; }
+pack_dir() {
+  "$kvpack_bin" --bootstrap "$stub" --bundle "$data" --level 0 --agent-url "$base_url" -o "$out/kv.run"
+}
 floor_pack_dir_prepare() { clear_out; }
 floor_pack_dir() {
   mkdir "$work" &&
@@ -498,7 +522,7 @@ row "4" "" "$(median_us pack_dir)" \
 
 # b) the bundle as a ready zip, carried unchanged.
 pack_zip_prepare() { clear_out; }
-pack_zip() { "$kvpack_bin" --bootstrap "$stub" --bundle "$bundle_zip" -o "$out/kv.run"; }
+pack_zip() { "$kvpack_bin" --bootstrap "$stub" --bundle "$bundle_zip" --agent-url "$base_url" -o "$out/kv.run"; }
 floor_pack_zip_prepare() { clear_out; }
 floor_pack_zip() {
   mkdir "$work" &&
@@ -516,6 +540,91 @@ row "4 pack, bundle zip" "kv-pack BUNDLE.zip" "$(median_us pack_zip)" \
   "zip -0 BUNDLE.zip, cat, zip -A" "$(median_us floor_pack_zip)" ms "<=1.10"
 row "4" "" "$(median_us pack_zip)" \
   "makeself --nocomp (dir with BUNDLE.zip)" "$(median_us makeself_pack_zip)" ms "<1"
+fi
+
+# ============================================================================
+# 6. Progress on a terminal: what it costs, and what a run without one costs
+# ============================================================================
+
+if want 6; then
+say "6: runs with standard error on a terminal and without"
+# Every run goes through script(1), which gives it a terminal and reads what
+# it writes there; the run without a terminal has only its standard error
+# sent elsewhere, so that both pay for the same wrapper.
+on_terminal() { SHELL=/bin/sh TERM=xterm script -q -e -c "exec $1" /dev/null; }
+off_terminal() { SHELL=/bin/sh TERM=xterm script -q -e -c "exec $1 2>/dev/null" /dev/null; }
+baseline="${BENCH_BASELINE_BOOTSTRAP:-}"
+if [ -n "$baseline" ]; then
+  [ -x "$baseline" ] || die "BENCH_BASELINE_BOOTSTRAP $baseline is not a program"
+  base_stub="$scratch/baseline-bootstrap"
+  strip -o "$base_stub" "$baseline"
+fi
+pkg6="$scratch/big6.run"
+"$kvpack_bin" --bootstrap "$stub" --bundle "$bundle_zip" --agent "$docroot/noop.zip" -o "$pkg6"
+home6="$scratch/home-terminal"
+mkdir "$home6"
+# Each run's agent reports what its bootstrap had of the processor
+# (bench/agent-install), into $times/NAME.own: run NAME PACKAGE COMMAND...
+run6() {
+  KV_BENCH_CPU_FILE="$times/$1.own" KV_BENCH_PACKAGE="$2" HOME="$home6" "${@:3}"
+}
+kv_inside_terminal() { run6 kv_inside_terminal "$pkg6" on_terminal "$pkg6"; }
+kv_inside_plain() { run6 kv_inside_plain "$pkg6" off_terminal "$pkg6"; }
+names=(kv_inside_terminal kv_inside_plain)
+if [ -n "$baseline" ]; then
+  base6="$scratch/big6-baseline.run"
+  "$kvpack_bin" --bootstrap "$base_stub" --bundle "$bundle_zip" --agent "$docroot/noop.zip" -o "$base6"
+  baseline_inside_plain() { run6 baseline_inside_plain "$base6" off_terminal "$base6"; }
+  names+=(baseline_inside_plain)
+fi
+compare "$runs" "${names[@]}"
+row "6 run on a terminal" "kv package, 1 GiB bundle, terminal" "$(median_us kv_inside_terminal)" \
+  "the same, standard error not a terminal" "$(median_us kv_inside_plain)" ms "<=1.02"
+row "6" "the same, processor time" "$(median_cpu_us kv_inside_terminal)" \
+  "the same, processor time" "$(median_cpu_us kv_inside_plain)" ms "<=1.02"
+row "6" "the bootstrap's own processor time" "$(median_own_us kv_inside_terminal)" \
+  "the bootstrap's own processor time" "$(median_own_us kv_inside_plain)" ms "-"
+
+# Downloads of the 256 MiB agent, each into an empty cache.
+agent256_url="$base_url/agent256.zip"
+kv_download_terminal_prepare() { rm -rf "$home6"; mkdir "$home6"; }
+export KV_INTERNAL_INSTALL_AGENT_URL="$agent256_url"
+kv_download_terminal() { run6 kv_download_terminal "$pkg_small" on_terminal "$pkg_small"; }
+kv_download_plain_prepare() { kv_download_terminal_prepare; }
+kv_download_plain() { run6 kv_download_plain "$pkg_small" off_terminal "$pkg_small"; }
+names=(kv_download_terminal kv_download_plain)
+if [ -n "$baseline" ]; then
+  base_small="$scratch/small-baseline.run"
+  "$kvpack_bin" --bootstrap "$base_stub" --bundle "$scratch/small-bundle.zip" --agent-url "$base_url" \
+    -o "$base_small"
+  baseline_download_plain_prepare() { kv_download_terminal_prepare; }
+  baseline_download_plain() { run6 baseline_download_plain "$base_small" off_terminal "$base_small"; }
+  names+=(baseline_download_plain)
+fi
+compare "$runs" "${names[@]}"
+row "6" "kv package, 256 MiB agent downloaded, terminal" "$(median_us kv_download_terminal)" \
+  "the same, standard error not a terminal" "$(median_us kv_download_plain)" ms "<=1.02"
+row "6" "the same, processor time" "$(median_cpu_us kv_download_terminal)" \
+  "the same, processor time" "$(median_cpu_us kv_download_plain)" ms "<=1.02"
+row "6" "the bootstrap's own processor time" "$(median_own_us kv_download_terminal)" \
+  "the bootstrap's own processor time" "$(median_own_us kv_download_plain)" ms "-"
+if [ -n "$baseline" ]; then
+  row "6 run without a terminal" "kv package, 1 GiB bundle" "$(median_us kv_inside_plain)" \
+    "the same with the baseline bootstrap" "$(median_us baseline_inside_plain)" ms "<=1"
+  row "6" "the same, processor time" "$(median_cpu_us kv_inside_plain)" \
+    "the same, processor time" "$(median_cpu_us baseline_inside_plain)" ms "<=1"
+  row "6" "the bootstrap's own processor time" "$(median_own_us kv_inside_plain)" \
+    "the bootstrap's own processor time" "$(median_own_us baseline_inside_plain)" ms "-"
+  row "6" "kv package, 256 MiB agent downloaded" "$(median_us kv_download_plain)" \
+    "the same with the baseline bootstrap" "$(median_us baseline_download_plain)" ms "<=1"
+  row "6" "the same, processor time" "$(median_cpu_us kv_download_plain)" \
+    "the same, processor time" "$(median_cpu_us baseline_download_plain)" ms "<=1"
+  row "6" "the bootstrap's own processor time" "$(median_own_us kv_download_plain)" \
+    "the bootstrap's own processor time" "$(median_own_us baseline_download_plain)" ms "-"
+fi
+unset KV_INTERNAL_INSTALL_AGENT_URL
+rm -rf "$home6"
+rm -f "$pkg6" "${base6:-}"
 fi
 
 # ============================================================================

@@ -30,6 +30,8 @@ constexpr Field kFields[] = {
     {kStubAgentKeyKey, KV_RECORD_AGENT_KEY},
     {kStubAgentSecondKeyKey, kNoAgentKey},
     {kStubAgentNotBeforeKey, kNoAgentNotBefore},
+    {kStubPackageLengthKey, ""},
+    {kStubUnpackedSizeKey, ""},
 };
 
 constexpr size_t textLength(const char* text) {

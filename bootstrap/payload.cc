@@ -4,8 +4,27 @@
 
 #include "os/executable_path.h"
 #include "os/paths.h"
+#include "os/progress_line.h"
 #include "os/report.h"
 #include "os/shell.h"
+
+namespace {
+
+// How much unzip has written into its fresh directory so far, against what
+// kv-pack recorded.
+struct UnpackProgress {
+  ProgressLine line;
+  const std::string& dir;
+  uint64_t total;
+
+  static void tick(void* context) {
+    auto* progress = static_cast<UnpackProgress*>(context);
+    if (progress->line.due()) progress->line.update(bytesInTree(progress->dir), progress->total);
+  }
+  static void hide(void* context) { static_cast<UnpackProgress*>(context)->line.clear(); }
+};
+
+}  // namespace
 
 std::string payloadExtractCommand(const std::string& package, const std::string& destDir) {
   return "unzip -qq " + quoteIfNeeded(package) + " -d " + quoteIfNeeded(destDir);
@@ -20,10 +39,13 @@ std::string packageNameForUnzip(const std::string& package, int pid) {
   return "/proc/" + std::to_string(pid) + "/exe";
 }
 
-int extractPayload(const std::string& destDir, CommandInput input, ReportFn report) {
+int extractPayload(const std::string& destDir, const PayloadUnpack& how, ReportFn report) {
   const std::string package = packageNameForUnzip(executablePath(), getpid());
-  ChildOutcome unzip = ChildOutcome::fromWaitStatus(
-      runShellCommandOnOwnLines(payloadExtractCommand(package, destDir), input));
+  UnpackProgress progress{ProgressLine("Unpacking the installer"), destDir, how.expectedBytes};
+  const CommandWatch watch{UnpackProgress::tick, UnpackProgress::hide, &progress};
+  const bool watched = how.showProgress && progress.line.shown();
+  ChildOutcome unzip = ChildOutcome::fromWaitStatus(runShellCommandOnOwnLines(
+      payloadExtractCommand(package, destDir), how.input, watched ? &watch : nullptr));
   // The shell's "not found" alone does not tell a user what to install.
   if (unzip.exitedWith(127))
     report("This installer needs the unzip command: install your distribution's \"unzip\" package "

@@ -46,6 +46,13 @@ inline constexpr char kStubAgentSecondKeyKey[] = "agent-key-2";
 /// or kNoAgentNotBefore. Stubs built before it lack it.
 inline constexpr char kStubAgentNotBeforeKey[] = "agent-not-before";
 inline constexpr char kNoAgentNotBefore[] = "none";
+/// Slot: the package's whole length in bytes, in decimal, which kv-pack
+/// writes once the package is complete: a file cut short or grown on its way
+/// to the user is told so before anything is unpacked. Empty in a stub.
+inline constexpr char kStubPackageLengthKey[] = "package-length";
+/// Slot: the bytes unzip writes when it unpacks the package's archive, in
+/// decimal, held against the free space before unzip starts. Empty in a stub.
+inline constexpr char kStubUnpackedSizeKey[] = "unpacked-size";
 /// Format 1's key id field.
 inline constexpr char kStubSigningKeyKey[] = "signing-key";
 
@@ -55,6 +62,8 @@ inline constexpr size_t kAgentKeySlotBytes = 64;
 /// Eleven digits: seconds into the year 5138; kv-pack writes no floor later
 /// than tomorrow.
 inline constexpr size_t kAgentNotBeforeSlotBytes = 12;
+/// Room for the decimal digits of any 64-bit count.
+inline constexpr size_t kSizeSlotBytes = 21;
 
 /// A field of format 2 with a fixed room that kv-pack fills for a package.
 struct RecordSlot {
@@ -68,6 +77,8 @@ inline constexpr RecordSlot kRecordSlots[] = {
     {kStubAgentKeyKey, kAgentKeySlotBytes},
     {kStubAgentSecondKeyKey, kAgentKeySlotBytes},
     {kStubAgentNotBeforeKey, kAgentNotBeforeSlotBytes},
+    {kStubPackageLengthKey, kSizeSlotBytes},
+    {kStubUnpackedSizeKey, kSizeSlotBytes},
 };
 
 /// The room of the slot named key; 0 when key names no slot.

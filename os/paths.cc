@@ -1,11 +1,47 @@
 #include "os/paths.h"
 
-#include <cerrno>
-#include <cstdlib>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
 #include "os/shell.h"
+#include "os/stream_handles.h"
+
+namespace {
+
+// Deeper trees are not walked: no stack runs out on a hostile archive.
+constexpr int kMaxTreeDepth = 32;
+
+// The directory open as fd, which it takes.
+DirHandle openDirectory(int fd) {
+  DirHandle dir(fd >= 0 ? fdopendir(fd) : nullptr);
+  if (!dir && fd >= 0) close(fd);
+  return dir;
+}
+
+uint64_t bytesBelow(DirHandle dir, int depth) {
+  if (!dir) return 0;
+  uint64_t total = 0;
+  while (const struct dirent* entry = readdir(dir.get())) {
+    if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
+    struct stat info;
+    if (fstatat(dirfd(dir.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (S_ISREG(info.st_mode)) {
+      total += static_cast<uint64_t>(info.st_size);
+    } else if (S_ISDIR(info.st_mode) && depth > 0) {
+      total += bytesBelow(openDirectory(openat(dirfd(dir.get()), entry->d_name,
+                                               O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)),
+                          depth - 1);
+    }
+  }
+  return total;
+}
+
+}  // namespace
 
 bool pathExists(const std::string& path) {
   struct stat info;
@@ -54,4 +90,9 @@ int whyDirectoryMissing(const std::string& path) {
 void removeTreeIfExists(const std::string& path) {
   if (!pathExists(path)) return;
   runShellCommand("rm -rf " + quoteIfNeeded(path));
+}
+
+uint64_t bytesInTree(const std::string& dir) {
+  return bytesBelow(openDirectory(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
+                    kMaxTreeDepth);
 }

@@ -1,6 +1,7 @@
 #ifndef KV_OS_PATHS_H_
 #define KV_OS_PATHS_H_
 
+#include <cstdint>
 #include <string>
 #include <sys/types.h>
 
@@ -25,5 +26,10 @@ void removeTreeIfExists(const std::string& path);
 
 /// True when the path's status can be read (symbolic links followed).
 bool pathExists(const std::string& path);
+
+/// The bytes the regular files under the directory hold, in its
+/// subdirectories too (symbolic links not followed); what cannot be read
+/// counts nothing.
+uint64_t bytesInTree(const std::string& dir);
 
 #endif  // KV_OS_PATHS_H_

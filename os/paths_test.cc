@@ -74,6 +74,20 @@ TEST(RemoveTreeIfExists, RemovesPathsThatNeedQuoting) {
   removeTreeIfExists(tmp / "missing");  // nothing to do, nothing to fail
 }
 
+// What unzip has written so far: files at every depth, but nothing a link
+// leads to, however big.
+TEST(BytesInTree, CountsTheFilesBelowAndFollowsNoLink) {
+  ScopedTempDir tmp;
+  EXPECT_EQ(0u, bytesInTree(tmp / "missing"));
+  writeFile(tmp / "bundle.zip", std::string(1000, 'b'));
+  ASSERT_EQ(0, makeDirs(tmp / "app/lib", 0700));
+  writeFile(tmp / "app/lib/libx.so", std::string(24, 'x'));
+  ASSERT_EQ(0, symlink("/proc/self/exe", (tmp / "app/link").c_str()));
+  ASSERT_EQ(0, symlink("lib", (tmp / "app/dir-link").c_str()));
+  EXPECT_EQ(1024u, bytesInTree(tmp.path()));
+  EXPECT_EQ(24u, bytesInTree(tmp / "app"));
+}
+
 // A cache file, a package or a command's last words written only in part
 // must not count as written: the device says the disk is full.
 TEST(WriteFully, FailedWriteIsReportedWithItsReason) {

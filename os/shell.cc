@@ -3,9 +3,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <unistd.h>
 
+#include "os/clock.h"
 #include "os/file_descriptor.h"
 #include "os/interrupt.h"
 #include "os/spawn_actions.h"
@@ -62,20 +64,63 @@ int noteInterruptedChild(int status) {
   return status;
 }
 
-// Copies everything from fd to our standard error until the writer closes it;
-// true when the last byte was not a line end. A closed standard error does
+// A copy of a command's standard error to ours. A closed standard error does
 // not stop the copy: the command must not block on a full pipe.
-bool relayToStderr(int fd) {
-  bool lineOpen = false;
+struct Relay {
+  bool lineOpen = false;  ///< the last byte was not a line end
   bool stderrOpen = true;
+};
+
+// Copies what one read of fd gives; false once the writer has closed it.
+bool relayBlock(int fd, Relay* relay) {
   char buffer[4096];
-  for (;;) {
-    ssize_t got = read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return lineOpen;
-    lineOpen = buffer[got - 1] != '\n';
-    if (stderrOpen) stderrOpen = writeFully(STDERR_FILENO, buffer, static_cast<size_t>(got));
+  ssize_t got = read(fd, buffer, sizeof buffer);
+  if (got < 0 && errno == EINTR) return true;
+  if (got <= 0) return false;
+  relay->lineOpen = buffer[got - 1] != '\n';
+  if (relay->stderrOpen)
+    relay->stderrOpen = writeFully(STDERR_FILENO, buffer, static_cast<size_t>(got));
+  return true;
+}
+
+// Copies everything from fd to our standard error until the writer closes it;
+// true when the last byte was not a line end.
+bool relayToStderr(int fd) {
+  Relay relay;
+  while (relayBlock(fd, &relay)) {
   }
+  return relay.lineOpen;
+}
+
+// The same, ticking the watch between the command's lines. It sleeps in
+// ppoll() with the interrupts let in only there, so that one arriving
+// between the check and the sleep still ends the watching at once.
+bool relayWatched(int fd, const CommandWatch& watch) {
+  const InterruptsHeld held;
+  Relay relay;
+  bool watching = true;
+  int64_t tickMs = monotonicMs() + kCommandWatchIntervalMs;
+  for (;;) {
+    if (watching && pendingInterrupt() != 0) {
+      watching = false;
+      watch.hide(watch.context);
+    }
+    const int64_t waitMs = tickMs > monotonicMs() ? tickMs - monotonicMs() : 0;
+    struct timespec wait = {static_cast<time_t>(waitMs / 1000), static_cast<long>(waitMs % 1000) * 1000000};
+    struct pollfd input = {fd, POLLIN, 0};
+    const int ready = ppoll(&input, 1, watching ? &wait : nullptr, held.waitMask());
+    if (ready == 0) {
+      // An open line may be a question the command asks: it stays as it is.
+      if (!relay.lineOpen) watch.tick(watch.context);
+      tickMs = monotonicMs() + kCommandWatchIntervalMs;
+      continue;
+    }
+    if (ready < 0 && errno == EINTR) continue;
+    watch.hide(watch.context);
+    if (!relayBlock(fd, &relay)) break;
+  }
+  watch.hide(watch.context);
+  return relay.lineOpen;
 }
 
 // A longer line never reaches the shell, and system() then returns what looks
@@ -91,7 +136,8 @@ int runShellCommand(const std::string& command) {
   return noteInterruptedChild(system(command.c_str()));
 }
 
-int runShellCommandOnOwnLines(const std::string& command, CommandInput input) {
+int runShellCommandOnOwnLines(const std::string& command, CommandInput input,
+                              const CommandWatch* watch) {
   if (!reachesTheShell(command)) return -1;
   int pipeFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
@@ -112,7 +158,8 @@ int runShellCommandOnOwnLines(const std::string& command, CommandInput input) {
   }
   writeEnd = UniqueFd();  // the child's copy alone keeps the pipe open
   if (spawnError != 0) return -1;
-  const bool lineOpen = relayToStderr(readEnd.get());
+  const bool lineOpen =
+      watch != nullptr ? relayWatched(readEnd.get(), *watch) : relayToStderr(readEnd.get());
   const int status = waitForChild(pid, OnInterrupt::kKeepWaiting);
   if (lineOpen) {
     ssize_t ignored = write(STDERR_FILENO, "\n", 1);

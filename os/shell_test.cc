@@ -1,5 +1,7 @@
 #include "os/shell.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -95,5 +97,62 @@ TEST(RunShellCommand, LineBeyondTheKernelLimitNeverStarts) {
       EXPECT_EQ(extra == 0, fileExists(tmp / "ran"));
       unlink((tmp / "ran").c_str());
     }
+  }
+}
+
+namespace {
+
+// Notes what it is told; its first tick lets the command go on, through a fifo.
+struct RecordingWatch {
+  std::string fifo;
+  std::string events;
+  bool released = false;
+
+  static void tick(void* context) {
+    auto* watch = static_cast<RecordingWatch*>(context);
+    watch->events += 't';
+    if (watch->released) return;
+    // Only once the command waits at the fifo's other end.
+    const int fd = open(watch->fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return;
+    watch->released = write(fd, "\n", 1) == 1;
+    close(fd);
+  }
+  static void hide(void* context) { static_cast<RecordingWatch*>(context)->events += 'h'; }
+};
+
+}  // namespace
+
+// A watched command's output passes exactly as an unwatched one's; the watch
+// is ticked while the command waits, never while a line of its is open (a
+// question it asks: there the command is given a second to be let go on),
+// and has hidden itself at the end.
+TEST(RunShellCommandOnOwnLines, WatchIsTickedBetweenTheCommandsLinesAndHidesAtTheEnd) {
+  ScopedTempDir tmp;
+  const std::string fifo = tmp / "go";
+  ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+  struct {
+    const char* what;
+    std::string command, err;
+    bool ticked;  ///< between the first output and the next
+  } rows[] = {
+      {"between lines", "printf 'one\\n' >&2; read x < " + fifo + "; printf 'two' >&2", "one\ntwo\n", true},
+      {"while a line is open",
+       "printf 'ask? ' >&2; timeout 1 sh -c 'read x < " + fifo + "'; printf '\\n' >&2", "ask? \n", false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    RecordingWatch watch{fifo, "", false};
+    const CommandWatch hooks{RecordingWatch::tick, RecordingWatch::hide, &watch};
+    testing::internal::CaptureStderr();
+    const int status = runShellCommandOnOwnLines(row.command, CommandInput::kNone, &hooks);
+    EXPECT_EQ(row.err, testing::internal::GetCapturedStderr());
+    EXPECT_TRUE(ChildOutcome::fromWaitStatus(status).exitedWith(0));
+    ASSERT_FALSE(watch.events.empty());
+    EXPECT_EQ('h', watch.events.back()) << watch.events;
+    // From the hiding before the first output to the one before the next.
+    const size_t first = watch.events.find('h');
+    const std::string betweenOutputs = watch.events.substr(first, watch.events.find('h', first + 1) - first);
+    EXPECT_EQ(row.ticked, betweenOutputs.find('t') != std::string::npos) << watch.events;
   }
 }

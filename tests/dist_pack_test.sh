@@ -18,13 +18,8 @@ set -eu
 
 src=$1 archive=$2 arch=$3
 
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/dist-pack-test.XXXXXX")
-trap 'rm -rf "$tmp"' EXIT
-
-fail() {
-  echo "dist_pack_test: $*" >&2
-  exit 1
-}
+. "$src/tests/lib.sh"
+tmp=$scratch
 
 case "$arch" in
   x86-64) other=aarch64 other_stub=kv-bootstrap-aarch64 own_stub=kv-bootstrap ;;
@@ -97,9 +92,9 @@ fi
 [ ! -s "$tmp/run.err" ] || { cat "$tmp/run.err" >&2; fail "the vendor's steps wrote to standard error"; }
 
 lib=$tmp/$top/lib/kv-bootstrap
-cmp -n "$(wc -c <"$lib/$own_stub")" "$lib/$own_stub" "$tmp/setup.run" >/dev/null ||
+starts_with_stub "$lib/$own_stub" "$tmp/setup.run" ||
   fail "the $arch package does not start with the archive's $own_stub"
-cmp -n "$(wc -c <"$lib/$other_stub")" "$lib/$other_stub" "$tmp/other.run" >/dev/null ||
+starts_with_stub "$lib/$other_stub" "$tmp/other.run" ||
   fail "the $other package does not start with the archive's $other_stub"
 grep -qx "machine  *$other" "$tmp/other.info" || fail "kv-pack --info on the $other package:
 $(cat "$tmp/other.info")"

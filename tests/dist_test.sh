@@ -19,20 +19,8 @@ set -eu
 src=$1 cmake=$2 build=$3 out=$4 version=$5
 shift 5
 
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/dist-test.XXXXXX")
-trap 'rm -rf "$tmp"' EXIT
-
-fail() {
-  echo "dist_test: $*" >&2
-  exit 1
-}
-
-# Runs a set-up command, showing its output only when it fails.
-quietly() {
-  what=$1
-  shift
-  "$@" >"$tmp/step.log" 2>&1 || { cat "$tmp/step.log" >&2; fail "$what failed"; }
-}
+. "$src/tests/lib.sh"
+tmp=$scratch
 
 epoch=1700000000
 rm -rf "$out"

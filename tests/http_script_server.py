@@ -7,18 +7,19 @@ or just "PATH" (any method) to an answer, or to a list of answers given in
 turn, the last one to every request after:
 
     {"status": 301, "headers": [["Location", "/b"], ["etag", "\"x\""]],
-     "body": "...", "stall": "" | "before-answer" | "mid-body" | "reset" | "reset-mid-body" | "close" |
-               "endless"}
+     "body": "...", "stall": "" | "before-answer" | "mid-body" | "pause-mid-body" | "reset" |
+               "reset-mid-body" | "close" | "endless"}
 
 Header names and values are sent exactly as written, followed by
 Content-Length (unless the answer names one) and "Connection: close".
 "before-answer" reads the request and never answers; "mid-body" sends the
-headers and half the body, then nothing more; "reset" reads the request and
-resets the connection; "reset-mid-body" sends the headers and half the body,
-then resets it; "close" closes it without an answer; "endless" sends
-the headers without Content-Length and then the body over and over until the
-client goes. Texts are Latin-1, so every byte value survives the trip through
-JSON.
+headers and half the body, then nothing more; "pause-mid-body" sends the headers
+and half the body, and the rest once the route's answer has another stall;
+"reset" reads the request and resets the connection; "reset-mid-body" sends the
+headers and half the body, then resets it; "close" closes it without an answer;
+"endless" sends the headers without Content-Length and then the body over and
+over until the client goes. Texts are Latin-1, so every byte value survives the
+trip through JSON.
 
 Every request is appended to the log file as "METHOD TARGET STATUS" before its
 answer goes out. Once listening, the chosen port is written to the port file.
@@ -33,6 +34,7 @@ import socket
 import socketserver
 import struct
 import threading
+import time
 
 NOT_FOUND = {"status": 404, "headers": [], "body": "no route\n", "stall": ""}
 
@@ -125,10 +127,16 @@ class RequestHandler(socketserver.StreamRequestHandler):
             self.wfile.flush()
             self.reset()
             return
-        if stall == "mid-body":
+        if stall in ("mid-body", "pause-mid-body"):
             self.wfile.write(body[: len(body) // 2])
             self.wfile.flush()
-            self.server.never.wait()
+            if stall == "mid-body":
+                self.server.never.wait()
+                return
+            # The test changes the route once it has seen what it waits for.
+            while self.server.answer_for(method, target).get("stall", "") == stall:
+                time.sleep(0.02)
+            self.wfile.write(body[len(body) // 2 :])
             return
         self.wfile.write(body)
 

@@ -89,8 +89,8 @@ EOF
 (cd "$scratch/elsewhere" &&
   "$prefix/bin/kv-pack" --bundle "$scratch/bundle" --agent "$scratch/InstallAgent.zip" -o "$scratch/setup.run") ||
   fail "the installed kv-pack could not make a package without --bootstrap"
-cmp -n "$(wc -c <"$prefix/lib/kv-bootstrap/kv-bootstrap")" "$prefix/lib/kv-bootstrap/kv-bootstrap" \
-  "$scratch/setup.run" >/dev/null || fail "the package does not start with the installed bootstrap"
+starts_with_stub "$prefix/lib/kv-bootstrap/kv-bootstrap" "$scratch/setup.run" ||
+  fail "the package does not start with the installed bootstrap"
 if [ "$expect_aarch64" = 1 ]; then
   arm=$prefix/lib/kv-bootstrap/kv-bootstrap-aarch64
   "$prefix/bin/kv-pack" --info "$arm" >"$scratch/arm.info" || fail "the installed aarch64 bootstrap is not a stub"
@@ -99,7 +99,7 @@ if [ "$expect_aarch64" = 1 ]; then
   (cd "$scratch/elsewhere" && "$prefix/bin/kv-pack" --arch aarch64 --bundle "$scratch/bundle" \
     --agent "$scratch/InstallAgent.zip" -o "$scratch/setup-arm64.run") ||
     fail "the installed kv-pack could not make an arm64 package without --bootstrap"
-  cmp -n "$(wc -c <"$arm")" "$arm" "$scratch/setup-arm64.run" >/dev/null ||
+  starts_with_stub "$arm" "$scratch/setup-arm64.run" ||
     fail "the arm64 package does not start with the installed aarch64 bootstrap"
 fi
 # A package that downloads its agent from the vendor's server, checked with

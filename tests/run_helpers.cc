@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "formats/stub_record.h"
 #include "os/report.h"
 #include "tests/server_process.h"
 
@@ -180,4 +181,10 @@ void expectEndAtTheConnectLimit(const Command& command) {
             result.err);
   EXPECT_GE(took.count(), 29) << "seconds: the connect limit is 30, as documented";
   EXPECT_LT(took.count(), 60) << "seconds";
+}
+
+std::string withoutRecordedSizes(const std::string& packageBytes) {
+  const std::string empty(kSizeSlotBytes, '\0');
+  return withSlotEdited(withSlotEdited(packageBytes, kStubPackageLengthKey, empty),
+                        kStubUnpackedSizeKey, empty);
 }

@@ -47,6 +47,8 @@ const char* stallName(ScriptedResponse::Stall stall) {
       return "close";
     case ScriptedResponse::kEndlessBody:
       return "endless";
+    case ScriptedResponse::kPauseMidBody:
+      return "pause-mid-body";
     case ScriptedResponse::kNoStall:
       break;
   }

@@ -18,6 +18,9 @@ struct ScriptedResponse {
     kResetMidBody,       ///< sends the headers and half the body, then resets it
     kCloseWithoutAnswer, ///< reads the request and closes the connection
     kEndlessBody,        ///< no Content-Length, and the body again and again
+    /// Sends the headers and half the body, and the rest once the route is
+    /// set again without this pause.
+    kPauseMidBody,
   };
 
   int status = 200;

@@ -212,19 +212,18 @@ TEST_F(NetworkRunTest, CompanyNetworkScenarios) {
 // The signature's request is tried again like the agent's: a 503 once costs
 // the user a second, not the run.
 TEST_F(NetworkRunTest, SignatureAnswered503OnceIsTriedAgain) {
-  const char* chosen = getenv("KV_TEST_KEYED_BOOTSTRAP");
-  const std::string keyed = chosen != nullptr && *chosen != '\0' ? chosen : KV_KEYED_BOOTSTRAP_BIN;
   const std::string keyDir = KV_TEST_KEY_DIR;
-  makePackage({tmp_ / "signed.run", {{"a.txt", "a\n"}}, "", keyed, "", "", keyDir + "/agent.pub"});
-  shellOrDie("minisign -S -s " + keyDir + "/agent.key -m " + (tmp_ / "agent.zip") + " >/dev/null");
-  script_.setRoute("/agent", answer(200, {{"ETag", "\"s\""}}, readFile(tmp_ / "agent.zip")));
-  script_.setRoute("/agent.minisig", {answer(503, {}, "busy"), answer(200, {}, readFile(tmp_ / "agent.zip.minisig"))});
+  pack({tmp_ / "signed.run", {{"a.txt", "a\n"}}, "", "", "", "", keyDir + "/agent.pub"});
+  // Signed under the file name it is served by.
+  shellOrDie("cp " + (tmp_ / "agent.zip") + " " + (tmp_ / "agent") + " && minisign -S -s " + keyDir +
+             "/agent.key -m " + (tmp_ / "agent") + " >/dev/null");
+  script_.setRoute("/agent", answer(200, {{"ETag", "\"s\""}}, readFile(tmp_ / "agent")));
+  script_.setRoute("/agent.minisig", {answer(503, {}, "busy"), answer(200, {}, readFile(tmp_ / "agent.minisig"))});
   script_.clearRequests();
-  shellOrDie("mkdir -p " + home());
-  Command command;
+  Command command = runCommand(tmp_ / "signed.run");
   command.setEnv["KV_INTERNAL_INSTALL_AGENT_URL"] = script_.url("/agent");
-  command.unsetEnv = kProxyVariables;
-  const ProcessResult result = runPackage(tmp_ / "signed.run", home(), {}, command);
+  command.unsetEnv.insert(command.unsetEnv.end(), kProxyVariables.begin(), kProxyVariables.end());
+  const ProcessResult result = runProcess(command);
   EXPECT_EQ(0, result.exitCode) << result.err;
   EXPECT_EQ("", result.err);
   EXPECT_EQ(2u, readRecordedArgs(tmp_ / "argv").size()) << "the signed agent ran";

@@ -131,7 +131,7 @@ bool writeSlot(int fd, const StubSlot& slot, const std::string& value, std::stri
   std::string room = value;
   room.resize(slot.bytes, '\0');
   if (writeFullyAt(fd, slot.offset, room.data(), room.size())) return true;
-  *err = errnoText("cannot write the agent settings into the package");
+  *err = errnoText("cannot write the stub record's slots into the package");
   return false;
 }
 

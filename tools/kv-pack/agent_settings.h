@@ -37,7 +37,8 @@ std::optional<int64_t> readAgentNotBeforeOption(const std::string& text, std::st
 /// refuses a host under the reserved name "invalid".
 [[nodiscard]] bool checkAgentReachable(const std::string& agentBaseUrl, std::string* err);
 
-/// Writes value, NUL-filled, into the slot of the file open as fd.
+/// Writes value, NUL-filled, into the slot of the file open as fd; any
+/// slot, the agent settings' and the sizes'.
 [[nodiscard]] bool writeSlot(int fd, const StubSlot& slot, const std::string& value,
                              std::string* err);
 

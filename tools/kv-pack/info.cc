@@ -8,6 +8,7 @@
 #include "formats/arch.h"
 #include "formats/minisig.h"
 #include "formats/package_layout.h"
+#include "formats/size_slot.h"
 #include "formats/stub_record.h"
 #include "os/file_descriptor.h"
 #include "tools/kv-pack/file_digest.h"
@@ -87,6 +88,35 @@ std::string agentChoice(const std::vector<std::string>& members) {
   return "one of " + joined(versioned) + ", in the package; which one is not fixed";
 }
 
+// A size slot's value for --info; "damaged" when the bootstrap would refuse it.
+std::string recordedSize(const std::string& value, uint64_t* bytes) {
+  switch (readSizeSlot(value.c_str(), bytes)) {
+    case SizeSlot::kNotRecorded:
+      return "not recorded";
+    case SizeSlot::kRecorded:
+      return std::to_string(*bytes) + " bytes";
+    case SizeSlot::kDamaged:
+      break;
+  }
+  return "damaged";
+}
+
+// What the bootstrap holds the file and the disk to; false, with *err, when
+// the file is not as long as recorded, so that the package would not run.
+bool printRecordedSizes(const std::string& path, const StubFile& stub, FILE* out,
+                        std::string* err) {
+  uint64_t length = 0, unpacked = 0;
+  std::string lengthText = recordedSize(stub.record.packageLength, &length);
+  const bool wrongLength = lengthText != "not recorded" && length != stub.fileSize;
+  if (wrongLength) lengthText += ", but the file has " + std::to_string(stub.fileSize);
+  printLine(out, "package length", lengthText);
+  printLine(out, "unpacked size", recordedSize(stub.record.unpackedSize, &unpacked));
+  if (wrongLength)
+    *err = path + " has " + std::to_string(stub.fileSize) + " bytes, but was packed with " +
+           std::to_string(length) + ": it is incomplete or damaged";
+  return !wrongLength;
+}
+
 bool printArchive(const std::string& path, const StubFile& stub, const std::string& packageHash,
                   const StagingDir& staging, FILE* out, std::string* err) {
   if (stub.fileSize == stub.image.size) {
@@ -94,6 +124,8 @@ bool printArchive(const std::string& path, const StubFile& stub, const std::stri
     return true;
   }
   printLine(out, "archive", std::to_string(stub.fileSize - stub.image.size) + " bytes");
+  std::string sizeError;
+  const bool sizesHold = printRecordedSizes(path, stub, out, &sizeError);
   printLine(out, "package SHA-256", packageHash);
   ZipTest test;
   test.start(staging, path, "package");
@@ -114,7 +146,8 @@ bool printArchive(const std::string& path, const StubFile& stub, const std::stri
     *err = listError;
     return false;
   }
-  return true;
+  if (!sizesHold) *err = sizeError;
+  return sizesHold;
 }
 
 }  // namespace

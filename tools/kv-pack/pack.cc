@@ -61,6 +61,21 @@ bool copyBootstrap(const std::string& path, const StubRecord& record, const Pack
           writeSlot(out, *record.slot(kStubAgentNotBeforeKey), std::to_string(*options.agentNotBefore), err));
 }
 
+// The package's length and what unzip will write of it, into the slots the
+// bootstrap holds its file and the disk to; a stub from before them gets
+// neither, and its packages run unchecked.
+bool recordSizes(int fd, const StubRecord& record, const ZipWriter& writer, std::string* err) {
+  struct stat status;
+  if (fstat(fd, &status) != 0) {
+    *err = errnoText("cannot read the package's size");
+    return false;
+  }
+  const StubSlot* length = record.slot(kStubPackageLengthKey);
+  const StubSlot* unpacked = record.slot(kStubUnpackedSizeKey);
+  return (length == nullptr || writeSlot(fd, *length, std::to_string(status.st_size), err)) &&
+         (unpacked == nullptr || writeSlot(fd, *unpacked, std::to_string(writer.memberBytes()), err));
+}
+
 // Finds out whether the bundle is a directory to zip or an archive to carry.
 bool bundleIsDirectory(const PackOptions& options, bool* isDirectory, std::string* err) {
   struct stat status;
@@ -153,7 +168,7 @@ bool packPackage(const PackOptions& options, std::string* err) {
   writer.setZip64Threshold(options.zip64Threshold);
   if (!writer.addFile(bundleZip, bundleInfo, err) ||
       (!options.agent.empty() && !writer.addFile(options.agent, agentInfo, err)) ||
-      !writer.finish(err))
+      !writer.finish(err) || !recordSizes(output.fd(), record, writer, err))
     return false;
 
   if (!checkZipArchive(staging, output.tempPath(), "written package", err)) return false;

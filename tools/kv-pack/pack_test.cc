@@ -153,6 +153,19 @@ const char kClosedAgentUrl[] = "http://127.0.0.1:9";
 
 // The stub at path as a package made with --agent-url url (and --agent-key
 // with keyLine) begins.
+// The stub's bytes with the size slots as kv-pack fills them in `package`:
+// the file's length, and what its members hold as unzip counts it.
+std::string withSizesOf(const std::string& stub, const std::string& package) {
+  auto room = [](std::string value) {
+    value.resize(kSizeSlotBytes, '\0');
+    return value;
+  };
+  const std::string unpacked = shellOrDie("unzip -Zt '" + package + "' | cut -d' ' -f3");
+  const std::string length = std::to_string(readFile(package).size());
+  return withSlotEdited(withSlotEdited(stub, kStubPackageLengthKey, room(length)),
+                        kStubUnpackedSizeKey, room(unpacked.substr(0, unpacked.find('\n'))));
+}
+
 std::string stubWithAgentUrl(const std::string& path, const std::string& url,
                              const std::string& keyLine = "") {
   std::string room = url;
@@ -272,7 +285,8 @@ TEST_F(PackTest, WritesWhatZipZeroAndAdjustWrite) {
   shellOrDie("cd '" + dir_.path() +
              "/in' && zip -q -0 ../ref.zip bundle.zip InstallAgent_2.1.zip && cd .. && cat '" +
              bootstrapBinary() + "' ref.zip > ref.run && zip -q -A ref.run");
-  std::string ours = readFile(dir_ / "ours.run"), reference = readFile(dir_ / "ref.run");
+  std::string ours = readFile(dir_ / "ours.run");
+  std::string reference = withSizesOf(readFile(dir_ / "ref.run"), dir_ / "ours.run");
   EXPECT_EQ(reference.size(), ours.size());
   EXPECT_TRUE(ours == reference) << "kv-pack and zip -0 + zip -A differ";
 }
@@ -326,8 +340,8 @@ TEST_F(PackTest, EveryPackageIsAStubbedZipOfStoredMembers) {
       EXPECT_EQ("", tested.out + tested.err);
 
       std::string package = readFile(output);
-      EXPECT_EQ(0, package.compare(0, bootstrap.size(), bootstrap))
-          << "the bootstrap comes first, unchanged but for the agent URL given";
+      EXPECT_EQ(0, package.compare(0, bootstrap.size(), withSizesOf(bootstrap, output)))
+          << "the bootstrap comes first, unchanged but for the agent URL given and the sizes";
       std::vector<Member> members;
       ASSERT_TRUE(parseArchive(package, &members));
       std::vector<std::string> names;
@@ -712,8 +726,8 @@ TEST_F(PackTest, FindsTheBootstrapBesideItself) {
       EXPECT_FALSE(fileExists(output));
     } else {
       ASSERT_EQ(0, packed.exitCode) << packed.err;
-      std::string bootstrap =
-          stubWithAgentUrl(c.chosen, kClosedAgentUrl, c.key.empty() ? "" : testKeyLine());
+      std::string bootstrap = withSizesOf(
+          stubWithAgentUrl(c.chosen, kClosedAgentUrl, c.key.empty() ? "" : testKeyLine()), output);
       EXPECT_EQ(0, readFile(output).compare(0, bootstrap.size(), bootstrap));
     }
   }
@@ -947,6 +961,8 @@ TEST_F(PackTest, InfoTellsWhatAPackageOrStubHolds) {
   std::string damaged = readFile(withoutAgent);
   damaged[readFile(bootstrapBinary()).size() + 100] ^= 0x55;  // in bundle.zip's stored bytes
   writeFile(dir_ / "damaged.run", damaged, 0755);
+  // A download that got more than the package: unzip passes it all the same.
+  writeFile(dir_ / "grown.run", readFile(withoutAgent) + std::string(100, 'x'), 0755);
   std::string laterFormat = changedStub(dir_ / "later-format-stub", kRecordFormatAndOwner,
                                         std::string("\x03\0\0\0kv-bootstrap\0", 17));
   std::string keyed = dir_ / "keyed.run";
@@ -1018,6 +1034,8 @@ TEST_F(PackTest, InfoTellsWhatAPackageOrStubHolds) {
        "fails", "", "does not pass unzip's test"},
       {"damaged package", dir_ / "damaged.run", bootstrapBinary(), {"bundle.zip"}, kDownloaded,
        "fails", "", "bad CRC", kClosedAgentUrl},
+      {"package with bytes appended", dir_ / "grown.run", bootstrapBinary(), {"bundle.zip"},
+       kDownloaded, "passes", "", "was packed with", kClosedAgentUrl},
       {"program that is no stub", packBinary(), packBinary(), {}, "", "", "none",
        "is not a kv-bootstrap stub"},
       {"stub record of a later format", laterFormat, laterFormat, {}, "", "",
@@ -1112,6 +1130,18 @@ TEST_F(PackTest, InfoTellsWhatAPackageOrStubHolds) {
       EXPECT_EQ(c.members, all("member"));
       EXPECT_EQ(c.agent, one("agent"));
       EXPECT_EQ(c.unzipTest, one("unzip -t"));
+      // The sizes kv-pack recorded: none in a package that another packer
+      // made; a file of another length than kv-pack wrote is told so.
+      const bool handMade = c.file == dir_ / "hand.run" || c.file == dir_ / "unadjusted.run" ||
+                            c.file == dir_ / "empty.run";
+      const bool lengthChanged = c.file == dir_ / "grown.run";
+      const std::string written = lengthChanged ? withoutAgent : c.file;
+      std::string length = std::to_string(readFile(written).size()) + " bytes";
+      if (lengthChanged) length += ", but the file has " + std::to_string(readFile(c.file).size());
+      const std::string unpacked = shellOrDie("unzip -Zt '" + written + "' | cut -d' ' -f3");
+      EXPECT_EQ(handMade ? "not recorded" : length, one("package length"));
+      EXPECT_EQ(handMade ? "not recorded" : unpacked.substr(0, unpacked.find('\n')) + " bytes",
+                one("unpacked size"));
     }
     expectNothingLeftInTmp();
   }

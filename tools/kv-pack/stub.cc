@@ -86,6 +86,10 @@ bool readFields(const ElfNote& note, StubRecord* record) {
     } else if (field.name == kStubAgentNotBeforeKey && note.type >= kStubRecordFormat) {
       record->agentNotBefore = field.value;
       if (field.value != kNoAgentNotBefore && !parseSeconds(field.value)) return false;
+    } else if (field.name == kStubPackageLengthKey && room != 0) {
+      record->packageLength = field.value;
+    } else if (field.name == kStubUnpackedSizeKey && room != 0) {
+      record->unpackedSize = field.value;
     }
   }
   if (note.type == kStubRecordFormatWithoutSlots) {

@@ -31,6 +31,9 @@ struct StubRecord {
   std::string agentNotBefore;
   std::string signatureCheck;  ///< "ed25519" or "none"
   std::string platform;        ///< empty in stubs built before the field
+  /// The size slots' values, as written: decimal digits in a package, empty
+  /// in a stub and where the record has no such slot (formats/size_slot.h).
+  std::string packageLength, unpackedSize;
   /// The slots the record has, by key (formats/stub_record.h); none in format 1.
   std::map<std::string, StubSlot> slots;
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "formats/size_slot.h"
 #include "formats/stub_record.h"
 #include "tests/test_util.h"
 
@@ -55,12 +56,19 @@ TEST(StubRecordTest, RecordsOfEveryFormatAreReadOrToldApart) {
     StubRecord::State state;
     std::string version{}, platform{}, keyId{}, check{};
     std::string secondKeyId{}, notBefore{};  ///< empty: the stub has no such slot
+    std::string length{}, unpacked{};
   } cases[] = {
       {"format 2", imageWith(2, format2), StubRecord::kFound, "1.0.0", "tux64le", "none", "none"},
       {"format 2 with a key", imageWith(2, keyed2), StubRecord::kFound, "1.0.0", "tux64le",
        testKeyId(), "ed25519"},
       {"format 2 with a field this kv-pack does not know",
        imageWith(2, field("later", "x") + format2), StubRecord::kFound, "1.0.0", "tux64le", "none", "none"},
+      {"format 2 with the sizes of a package",
+       imageWith(2, format2 + slotField("package-length", "393950", kSizeSlotBytes) +
+                        slotField("unpacked-size", "18446744073709551615", kSizeSlotBytes)),
+       StubRecord::kFound, "1.0.0", "tux64le", "none", "none", "", "", "393950", "18446744073709551615"},
+      {"a size that fills its room",
+       imageWith(2, format2 + "package-length=" + std::string(kSizeSlotBytes, '1')), StubRecord::kDamaged},
       {"format 1", imageWith(1, field("version", "0.9") + field("agent-base-url", url) +
                                     field("signing-key", "none") + field("platform", "tux64le")),
        StubRecord::kFound, "0.9", "tux64le", "none", "none"},
@@ -108,6 +116,8 @@ TEST(StubRecordTest, RecordsOfEveryFormatAreReadOrToldApart) {
     EXPECT_EQ(c.notBefore, record.agentNotBefore);
     EXPECT_EQ(!c.notBefore.empty(), record.slot(kStubAgentNotBeforeKey) != nullptr);
     EXPECT_EQ(!c.secondKeyId.empty(), record.slot(kStubAgentSecondKeyKey) != nullptr);
+    EXPECT_EQ(c.length, record.packageLength);
+    EXPECT_EQ(c.unpacked, record.unpackedSize);
     EXPECT_EQ(record.format >= 2, record.hasSlots());
     if (record.hasSlots()) {
       const size_t urlAt = c.image.notes[1].description.find("agent-base-url=") + 15;
@@ -120,5 +130,33 @@ TEST(StubRecordTest, RecordsOfEveryFormatAreReadOrToldApart) {
         EXPECT_EQ(kAgentNotBeforeSlotBytes, floor->bytes);
       }
     }
+  }
+}
+
+// What a size slot may hold: nothing (a package made before the slots), or
+// the decimal digits of a 64-bit count; anything else is a damaged package,
+// which neither the bootstrap nor --info takes for a size.
+TEST(SizeSlotTest, HoldsNothingOrA64BitCount) {
+  struct {
+    const char* value;
+    SizeSlot state;
+    uint64_t bytes;
+  } cases[] = {
+      {"", SizeSlot::kNotRecorded, 0},
+      {"0", SizeSlot::kRecorded, 0},
+      {"393950", SizeSlot::kRecorded, 393950},
+      {"18446744073709551615", SizeSlot::kRecorded, UINT64_MAX},
+      {"18446744073709551616", SizeSlot::kDamaged, 0},
+      {"99999999999999999999", SizeSlot::kDamaged, 0},
+      {"12x", SizeSlot::kDamaged, 0},
+      {"-1", SizeSlot::kDamaged, 0},
+      {" 1", SizeSlot::kDamaged, 0},
+      {nullptr, SizeSlot::kDamaged, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value != nullptr ? c.value : "no end");
+    uint64_t bytes = 0;
+    EXPECT_EQ(c.state, readSizeSlot(c.value, &bytes));
+    EXPECT_EQ(c.bytes, bytes);
   }
 }

@@ -218,6 +218,12 @@ bool ZipWriter::addFile(const std::string& path, const ZipMemberInfo& info, std:
   return true;
 }
 
+uint64_t ZipWriter::memberBytes() const {
+  uint64_t total = 0;
+  for (const Entry& entry : entries_) total += entry.size;
+  return total;
+}
+
 bool ZipWriter::finish(std::string* err) {
   uint64_t directoryOffset = position_;
   std::string directory;

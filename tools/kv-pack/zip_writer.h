@@ -32,6 +32,9 @@ class ZipWriter {
   /// Writes the central directory and the end records.
   [[nodiscard]] bool finish(std::string* err);
 
+  /// The bytes of all members added: what unzip writes when it unpacks them.
+  uint64_t memberBytes() const;
+
   /// Sizes and offsets from this value on are written as ZIP64 records. Only
   /// tests lower it, to reach those records without writing 4 GiB.
   void setZip64Threshold(uint64_t threshold) { zip64Threshold_ = threshold; }
