@@ -205,6 +205,19 @@ std::string stubWithout(const std::string& path, const std::vector<std::string>&
 
 std::string stubWithoutPlatform(const std::string& path) { return stubWithout(path, {"platform"}); }
 
+// The built stub as the earliest builds made it: a record of format 1, no
+// slots and no platform, just version, agent base URL and key id.
+std::string formatOneStub(const std::string& path) {
+  const std::string stub = readFile(bootstrapBinary());
+  const size_t type = stub.find(kRecordFormatAndOwner);
+  const std::string note = type < 8 ? "" : stub.substr(type - 8, 28 + le32(stub, type - 4));
+  const std::string fields = std::string("version=0.8") + '\0' + "agent-base-url=https://old.example/kv" +
+                             '\0' + "signing-key=none" + '\0';
+  std::string changed = note.substr(0, 4) + le32Bytes(fields.size()) + le32Bytes(1) + note.substr(12, 16) + fields;
+  changed.resize(note.size(), '\0');
+  return changedStub(path, note, changed);
+}
+
 // The keyed stub as builds from before a rotation's second key and the floor.
 std::string keyedStubBeforeRotation(const std::string& path) {
   return stubWithout(path, {kStubAgentSecondKeyKey, kStubAgentNotBeforeKey}, KV_KEYED_BOOTSTRAP_BIN);
@@ -578,6 +591,9 @@ TEST_F(PackTest, BadInputsFailCleanly) {
               std::string("\0version!", 9));
   aarch64Stub(dir_ / "aarch64-stub");
   keyedStubBeforeRotation(dir_ / "keyed-before-rotation");
+  formatOneStub(dir_ / "format-1-stub");
+  writeFile(dir_ / "keyless-slot-stub",
+            stubWithAgentUrl(bootstrapBinary(), "https://a.example", std::string(56, 'A')), 0755);
   // Real unzip exits when kv-pack stops a test it no longer needs, but one
   // that a shell script on PATH runs (as some systems install it) ends by the
   // signal. A big bundle keeps that test going while the agent's fails at once.
@@ -654,6 +670,17 @@ TEST_F(PackTest, BadInputsFailCleanly) {
        "bootstrap " + (dir_ / "keyed-before-rotation") +
            " has no room for a second --agent-key or --agent-not-before (it was built before them); use a "
            "stub of this kv-pack's release"},
+      {"agent URL for a stub of format 1",
+       {"--bootstrap", dir_ / "format-1-stub", "--agent-url", "https://agents.example.org"},
+       "bootstrap " + (dir_ / "format-1-stub") +
+           " has no room for --agent-url or --agent-key (its record is format 1); use a stub of this "
+           "kv-pack's release"},
+      {"key slot that holds no minisign key", {"--bootstrap", dir_ / "keyless-slot-stub"},
+       "carries a damaged stub record"},
+      // The one line is the error: no warning of plain http for a package not made.
+      {"missing bundle, agent over plain http",
+       {"--bundle", dir_ / "nope", "--agent-url", "http://agents.example.org"},
+       "cannot read bundle"},
       {"floor for a stub from before its slot",
        {"--bootstrap", dir_ / "keyed-before-rotation", "--agent-key", kTestKeyFile, "--agent-not-before", kEpoch},
        "has no room for a second --agent-key or --agent-not-before"},
@@ -979,6 +1006,12 @@ TEST_F(PackTest, InfoTellsWhatAPackageOrStubHolds) {
   std::string withoutPlatform = stubWithoutPlatform(dir_ / "stub-without-platform");
   EXPECT_EQ(0, pack({"--bootstrap", withoutPlatform, "--bundle", bundle, "-o", dir_ / "old.run"})
                    .exitCode);
+  std::string formatOne = formatOneStub(dir_ / "format-1-stub");
+  EXPECT_EQ(0, pack({"--bootstrap", formatOne, "--bundle", bundle, "--agent", makeAgent("agent.zip"), "-o",
+                     dir_ / "oldest.run"})
+                   .exitCode);
+  std::string keylessSlot = dir_ / "keyless-slot-stub";
+  writeFile(keylessSlot, stubWithAgentUrl(bootstrapBinary(), "https://a.example", std::string(56, 'A')), 0755);
 
   const std::string kDownloaded = "none in the package: downloaded from the agent base URL";
   struct Case {
@@ -990,6 +1023,7 @@ TEST_F(PackTest, InfoTellsWhatAPackageOrStubHolds) {
     std::string url = withoutTrailingSlashes(KV_AGENT_BASE_URL), keyId = "none", check = "none";
     std::string secondKeyId = "", notBefore = "none";
     std::string platform = kPlatformTag;
+    std::string format = "2", version = KV_VERSION;
   };
   std::vector<Case> cases = {
       {"bare stub", bootstrapBinary(), bootstrapBinary(), {}, "", "", "", ""},
@@ -997,6 +1031,10 @@ TEST_F(PackTest, InfoTellsWhatAPackageOrStubHolds) {
       {"keyed stub without a key", KV_KEYED_BOOTSTRAP_BIN, KV_KEYED_BOOTSTRAP_BIN, {}, "", "", "", "",
        withoutTrailingSlashes(KV_AGENT_BASE_URL), "none", "ed25519"},
       {"stub from before the platform field", withoutPlatform, withoutPlatform, {}, "", "", "", ""},
+      {"stub of format 1", formatOne, formatOne, {}, "", "", "", "", "https://old.example/kv", "none", "none",
+       "", "none", kPlatformTag, "1", "0.8"},
+      {"stub whose key slot holds no minisign key", keylessSlot, keylessSlot, {}, "", "", "damaged",
+       "damaged stub record"},
       {"package with a versioned agent",
        withAgent,
        bootstrapBinary(),
@@ -1085,15 +1123,15 @@ TEST_F(PackTest, InfoTellsWhatAPackageOrStubHolds) {
     };
 
     if (c.record.empty()) {
-      EXPECT_EQ("2", one("record format"));
-      EXPECT_EQ(KV_VERSION, one("version"));
+      EXPECT_EQ(c.format, one("record format"));
+      EXPECT_EQ(c.version, one("version"));
       EXPECT_EQ(c.url, one("agent base URL"));
       std::vector<std::string> keyIds = {c.keyId};
       if (!c.secondKeyId.empty()) keyIds.push_back(c.secondKeyId);
       EXPECT_EQ(keyIds, all("signing key"));
       EXPECT_EQ(c.notBefore, one("not before"));
       EXPECT_EQ(c.check, one("signature check"));
-      EXPECT_EQ(c.stub == withoutPlatform ? "not recorded" : c.platform, one("platform"));
+      EXPECT_EQ(c.stub == withoutPlatform || c.stub == formatOne ? "not recorded" : c.platform, one("platform"));
       // What the server must serve: the agent for the stub's platform (from its
       // machine when it records none), and its signature for a key.
       const std::string url = c.url + agentFileFor(c.platform);
