@@ -275,6 +275,8 @@ TEST_F(PackageSizeTest, TooLittleRoomStopsBeforeUnzipStarts) {
   } rows[] = {
       {"/tmp of 2 MiB", "mount -t tmpfs -o size=2m tmpfs /tmp", tmp_ / "setup.run", "/tmp", 2 << 20},
       {"/tmp of 8 MiB", "mount -t tmpfs -o size=8m tmpfs /tmp", tmp_ / "setup.run", ""},
+      {"/tmp 64 KiB short", "mount -t tmpfs -o size=" + std::to_string((needed - 65536) / 1024) + "k tmpfs /tmp",
+       tmp_ / "setup.run", "/tmp", needed - 65536},
       {"/tmp read-only, the package's directory too small",
        "mount -t tmpfs -o ro tmpfs /tmp && mount -t tmpfs -o size=" + std::to_string(halfFull / 1024 + 1) +
            "k tmpfs " + small + " && cp " + (tmp_ / "setup.run") + " " + small,
