@@ -1,8 +1,17 @@
 #include "os/progress_line.h"
 
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
+
+#include "tests/server_process.h"
+#include "tests/test_util.h"
 
 // Rounded down, so that a step is never shown as further than it is, and
 // never a tenth of 10 at a unit's end.
@@ -26,4 +35,98 @@ TEST(ProgressText, SaysPercentAndSizesAsPeopleReadThem) {
       {UINT64_MAX / 2, UINT64_MAX, "Step: 50% (7.9 EiB of 15.9 EiB)"},
   };
   for (const auto& c : cases) EXPECT_EQ(c.text, progressText("Step", c.done, c.total)) << c.done;
+}
+
+// Standard error as a run may have it: the far end of a pseudo-terminal, or
+// a pipe; while one lives, this process's standard error is it.
+class StderrAs {
+ public:
+  explicit StderrAs(bool terminal) : saved_(dup(STDERR_FILENO)) {
+    int ends[2] = {-1, -1};
+    if (terminal) {
+      ends[0] = posix_openpt(O_RDWR | O_NOCTTY);
+      const char* name = ends[0] >= 0 && grantpt(ends[0]) == 0 && unlockpt(ends[0]) == 0 ? ptsname(ends[0]) : nullptr;
+      ends[1] = name != nullptr ? open(name, O_RDWR | O_NOCTTY) : -1;
+      struct termios modes = {};
+      if (ends[1] >= 0 && tcgetattr(ends[1], &modes) == 0) {
+        modes.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+        tcsetattr(ends[1], TCSANOW, &modes);
+      }
+    } else if (pipe(ends) != 0) {
+      ends[0] = ends[1] = -1;
+    }
+    EXPECT_LE(0, ends[1]);
+    reader_ = ends[0];
+    fcntl(reader_, F_SETFL, O_NONBLOCK);
+    dup2(ends[1], STDERR_FILENO);
+    close(ends[1]);
+  }
+  ~StderrAs() {
+    dup2(saved_, STDERR_FILENO);
+    close(saved_);
+    close(reader_);
+  }
+  StderrAs(const StderrAs&) = delete;
+  StderrAs& operator=(const StderrAs&) = delete;
+
+  /// All written so far.
+  std::string written() {
+    char buffer[4096];
+    for (ssize_t got; (got = read(reader_, buffer, sizeof buffer)) > 0;) output_.append(buffer, got);
+    return output_;
+  }
+
+ private:
+  int saved_, reader_ = -1;
+  std::string output_;
+};
+
+// Drawn only on a terminal that can move the cursor back: a log, a pipe or
+// TERM=dumb gets not one byte.
+TEST(ProgressLine, IsDrawnOnlyOnATerminalThatCanRewriteIt) {
+  struct {
+    bool terminal;
+    std::optional<std::string> term;
+    bool shown;
+  } rows[] = {
+      {true, "xterm", true},  {true, "vt100", true},      {true, std::nullopt, true},
+      {true, "dumb", false},  {false, "xterm", false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.terminal ? "terminal, TERM=" : "pipe, TERM=") + row.term.value_or("(unset)"));
+    ScopedEnv term("TERM", row.term);
+    StderrAs stderrAs(row.terminal);
+    {
+      ProgressLine line("Step");
+      EXPECT_EQ(row.shown, line.shown());
+      if (row.shown) {
+        ASSERT_TRUE(waitUntil([&] { return line.due(); }, 30000));
+        line.update(1, 2);
+      }
+    }
+    EXPECT_EQ(row.shown, !stderrAs.written().empty());
+  }
+}
+
+// A shorter line drawn over a longer one blanks the rest, and clearing
+// leaves the cursor at the start of a blank line.
+TEST(ProgressLine, ShorterLineBlanksWhatWasLeftOfTheLonger) {
+  ScopedEnv term("TERM", std::string("xterm"));
+  StderrAs stderrAs(true);
+  std::string afterLonger;
+  {
+    ProgressLine line("Step");
+    ASSERT_TRUE(waitUntil([&] { return line.due(); }, 30000));
+    line.update(10487550, 20975100);
+    afterLonger = stderrAs.written();
+    ASSERT_TRUE(waitUntil([&] { return line.due(); }, 30000));
+    line.update(0, 0);
+  }
+  const std::string longer = "\r" + progressText("Step", 10487550, 20975100);
+  const std::string shorter = progressText("Step", 0, 0);
+  EXPECT_EQ(longer, afterLonger);
+  const std::string all = stderrAs.written();
+  EXPECT_EQ(longer + "\r" + shorter + std::string(longer.size() - 1 - shorter.size(), ' ') + "\r" +
+                std::string(longer.size() - 1, ' ') + "\r",
+            all);
 }
