@@ -179,15 +179,18 @@ std::string stubWithAgentUrl(const std::string& path, const std::string& url,
 
 const char kTestKeyFile[] = KV_TEST_KEY_DIR "/agent.pub";
 
+// The stub record's whole note in a stub's bytes: its type and owner follow
+// the sizes of its owner and description; the owner takes 16 bytes.
+std::string recordNoteOf(const std::string& stub) {
+  const size_t type = stub.find(kRecordFormatAndOwner);
+  return type < 8 ? "" : stub.substr(type - 8, 28 + le32(stub, type - 4));
+}
+
 // The built stub `from` as builds from before the record's fields `keys` made
 // it: each cut out of the note, whose description is that much shorter.
 std::string stubWithout(const std::string& path, const std::vector<std::string>& keys,
                         const std::string& from = bootstrapBinary()) {
-  const std::string stub = readFile(from);
-  // The note's type and owner follow the sizes of its owner and description;
-  // the owner takes 16 bytes.
-  const size_t type = stub.find(kRecordFormatAndOwner);
-  const std::string note = type < 8 ? "" : stub.substr(type - 8, 28 + le32(stub, type - 4));
+  const std::string note = recordNoteOf(readFile(from));
   std::string changed = note;
   for (const std::string& key : keys) {
     const size_t field = changed.find(std::string(1, '\0') + key + "=", 28) + 1;
@@ -208,9 +211,7 @@ std::string stubWithoutPlatform(const std::string& path) { return stubWithout(pa
 // The built stub as the earliest builds made it: a record of format 1, no
 // slots and no platform, just version, agent base URL and key id.
 std::string formatOneStub(const std::string& path) {
-  const std::string stub = readFile(bootstrapBinary());
-  const size_t type = stub.find(kRecordFormatAndOwner);
-  const std::string note = type < 8 ? "" : stub.substr(type - 8, 28 + le32(stub, type - 4));
+  const std::string note = recordNoteOf(readFile(bootstrapBinary()));
   const std::string fields = std::string("version=0.8") + '\0' + "agent-base-url=https://old.example/kv" +
                              '\0' + "signing-key=none" + '\0';
   std::string changed = note.substr(0, 4) + le32Bytes(fields.size()) + le32Bytes(1) + note.substr(12, 16) + fields;
